@@ -1,0 +1,21 @@
+// Thread priorities: the platform's priority values (-15 idle .. 15 time critical) mapped onto this
+// OS as well as it allows without privileges. A refused change is reported as false and otherwise
+// ignored by the callers.
+#pragma once
+
+namespace tunefold::platform {
+
+constexpr int THREAD_PRIORITY_IDLE = -15;
+constexpr int THREAD_PRIORITY_LOWEST = -2;
+constexpr int THREAD_PRIORITY_BELOW_NORMAL = -1;
+constexpr int THREAD_PRIORITY_NORMAL = 0;
+constexpr int THREAD_PRIORITY_ABOVE_NORMAL = 1;
+constexpr int THREAD_PRIORITY_HIGHEST = 2;
+constexpr int THREAD_PRIORITY_TIME_CRITICAL = 15;
+
+// Applies `priority` to the calling thread; false when the OS refused.
+bool SetCurrentThreadPriority(int priority);
+// The value last applied successfully to the calling thread (THREAD_PRIORITY_NORMAL at first).
+int CurrentThreadPriority();
+
+} // namespace tunefold::platform
