@@ -1,0 +1,16 @@
+// Small enumerations the component families share.
+#pragma once
+
+namespace tunefold {
+
+// How a device or timer delivers its notifications.
+enum TMMCBMode { cmWindow, cmCallback, cmThread };
+
+enum TThreadPriority { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical };
+
+// Units of a position (WAVE source, output device).
+enum TMMTimeFormats { tfMillisecond, tfByte, tfSample };
+
+using TMMDeviceId = int;
+
+} // namespace tunefold
