@@ -94,13 +94,13 @@ void TMMWaveOutThread::Execute() {
         if (m.msg != platform::WOM_DONE) {
             continue; // a wake-up for the events
         }
+        // Taken off the count first: the completion decides whether the stream has ended.
+        link->pendingDone.fetch_sub(1);
         try {
             if (m.wParam == waveOut_->FHandle.load() && !waveOut_->FStopping.load()) {
                 waveOut_->BufferDone(reinterpret_cast<PWaveHdr>(m.lParam));
             }
-            link->pendingDone.fetch_sub(1);
         } catch (const std::exception& error) {
-            link->pendingDone.fetch_sub(1);
             link->dead.store(true);
             waveOut_->ThreadFailed(error);
             return;
@@ -174,9 +174,14 @@ void TMMWaveOut::WaitWhile(const std::function<bool()>& condition, int steps, in
     }
 }
 
+int TMMWaveOut::RoutedPending() const {
+    // A thread that died takes nothing from its queue any more.
+    const int posted = (FLink != nullptr && !FLink->dead.load()) ? FLink->pendingDone.load() : 0;
+    return posted + FWindowPending.load();
+}
+
 bool TMMWaveOut::CompletionsIdle() const {
-    const int posted = FLink != nullptr ? FLink->pendingDone.load() : 0;
-    return FInDone.load() == 0 && posted <= 0;
+    return FInDone.load() == 0 && RoutedPending() <= 0;
 }
 
 // ---- properties ----
@@ -419,7 +424,10 @@ void TMMWaveOut::WaveOutProc(std::uintptr_t handle, UINT msg, DWORD_PTR instance
     switch (self->FCallBackMode) {
     case cmWindow:
         if (self->FWindow != nullptr) {
-            self->FWindow->Post(platform::WOM_DONE, handle, static_cast<LPARAM>(param1));
+            self->FWindowPending.fetch_add(1);
+            if (!self->FWindow->Post(platform::WOM_DONE, handle, static_cast<LPARAM>(param1))) {
+                self->FWindowPending.fetch_sub(1);
+            }
         }
         break;
     case cmThread:
@@ -443,7 +451,13 @@ void TMMWaveOut::WaveOutProc(std::uintptr_t handle, UINT msg, DWORD_PTR instance
 }
 
 LRESULT TMMWaveOut::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
-    if (wParam == 0 || wParam != FHandle.load()) {
+    if (msg == platform::WOM_DONE) {
+        // Counted on every route, so that a message for a closed device is not waited for.
+        if (wParam == 0 || wParam != FHandle.load()) {
+            FWindowPending.fetch_sub(1);
+            return 0;
+        }
+    } else if (wParam == 0 || wParam != FHandle.load()) {
         return 0;
     }
     try {
@@ -455,6 +469,7 @@ LRESULT TMMWaveOut::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
             SetState(wosClosed);
             break;
         case platform::WOM_DONE:
+            FWindowPending.fetch_sub(1);
             if (!FStopping.load()) {
                 BufferDone(reinterpret_cast<PWaveHdr>(lParam));
             }
@@ -543,8 +558,9 @@ void TMMWaveOut::FinishCompletion() {
         return;
     }
     // An empty ring with no refill under way is the end of the data. A reset in progress (Flush)
-    // empties the ring too, but that is not an end.
-    if (FStopPending.load() || (FQueued.load() == 0 && !FResetting.load())) {
+    // empties the ring too, but that is not an end; nor is a ring whose played buffers still wait
+    // in the window's or the thread's queue to be handed on.
+    if (FStopPending.load() || (FQueued.load() == 0 && !FResetting.load() && RoutedPending() <= 0)) {
         FEnded.store(true);
         FStopping.store(true);
         const platform::HWAVEOUT handle = FHandle.load();
@@ -590,6 +606,9 @@ void TMMWaveOut::StopThread() {
     }
     FThreadAlive.store(false);
     FThread = nullptr; // it frees itself
+    if (FLink != nullptr) {
+        FLink->pendingDone.store(0); // what was left in its queue is gone with it
+    }
 }
 
 void TMMWaveOut::ThreadFailed(const std::exception& error) {
@@ -812,6 +831,7 @@ void TMMWaveOut::Flush() {
         case cmWindow:
             if (FWindow != nullptr) {
                 FWindow->RemovePending(platform::WOM_DONE, platform::WOM_DONE);
+                FWindowPending.store(0);
             }
             break;
         case cmThread:

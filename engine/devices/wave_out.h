@@ -208,6 +208,8 @@ private:
 
     void BufferDone(PWaveHdr lpWaveHdr);
     void FinishCompletion();
+    // Done messages routed to the window or the worker thread and not yet taken from there.
+    int RoutedPending() const;
     std::int32_t LoadBuffer(TMMBufferHeader* buffer);
     void QueueBuffer(TMMBufferHeader* buffer);
     TMMBufferHeader* EnsureBuffer(int index);
@@ -242,6 +244,7 @@ private:
     std::atomic<int> FBuffersInUse{0};
     std::atomic<int> FQueued{0};
     std::atomic<int> FInDone{0};
+    std::atomic<int> FWindowPending{0}; // done messages posted to the hidden window, not yet taken
     std::atomic<bool> FMoreBuffers{false};
     std::atomic<bool> FStopping{false};
     std::atomic<bool> FResetting{false};
