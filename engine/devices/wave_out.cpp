@@ -71,6 +71,7 @@ void TMMWaveOutThread::Execute() {
     // The link outlives the component if need be: the last thing this thread touches is its ready
     // event, which the component may be waiting on while it is being destroyed.
     std::shared_ptr<Link> link = link_;
+    link->id.store(std::this_thread::get_id());
     ApplyPriority();
     link->ready.Set();
     while (!Terminated()) {
@@ -493,19 +494,23 @@ LRESULT TMMWaveOut::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
 // ---- a buffer has been played ----
 
 void TMMWaveOut::BufferDone(PWaveHdr) {
+    // Counted before the flags are read: Stop and Flush set their flags before they look at the
+    // count, so one of the two sides always sees the other.
+    FInDone.fetch_add(1);
     if (!IsPlaying() || FResetting.load() || FStopping.load()) {
+        FinishCompletion();
         return;
     }
-    FInDone.fetch_add(1);
     try {
         const int inUse = FBuffersInUse.load();
-        if (inUse <= 0) {
+        // Buffers come back in the order written: the finished one is the oldest queued. One
+        // that is still queued has not come back: the message was left over from before a stop.
+        const int index = FRingIndex.load();
+        TMMBufferHeader* finished = inUse > 0 ? FBuffers[static_cast<std::size_t>(index)].load() : nullptr;
+        if (finished == nullptr || (finished->wh.dwFlags & WHDR_INQUEUE) != 0) {
             FinishCompletion();
             return;
         }
-        // Buffers come back in the order written: the finished one is the oldest queued.
-        const int index = FRingIndex.load();
-        TMMBufferHeader* finished = FBuffers[static_cast<std::size_t>(index)].load();
         const int next = (index + 1) >= inUse ? 0 : index + 1;
         FRingIndex.store(next);
         TMMBufferHeader* playing = FBuffers[static_cast<std::size_t>(next)].load();
@@ -815,8 +820,34 @@ void TMMWaveOut::Restart() {
     }
 }
 
+void TMMWaveOut::DiscardRoutedCompletions() {
+    switch (FCallBackMode) {
+    case cmWindow:
+        if (FWindow != nullptr) {
+            FWindow->RemovePending(platform::WOM_DONE, platform::WOM_DONE);
+            FWindowPending.store(0);
+        }
+        break;
+    case cmThread:
+        // The worker empties its own queue; it cannot be asked to from inside itself.
+        if (FLink != nullptr && FThreadAlive.load() && !FLink->dead.load() &&
+            FLink->id.load() != std::this_thread::get_id()) {
+            FLink->flush.Set();
+            FLink->queue.Post(platform::WM_NULL);
+            for (int i = 0; i < 5000 && FLink->flush.IsSet(); ++i) {
+                SleepMs(1);
+            }
+        }
+        break;
+    case cmCallback:
+        break;
+    }
+}
+
 void TMMWaveOut::Flush() {
-    if (!(IsPlaying() || IsPaused()) || FResetting.load()) {
+    // Only a playing ring (paused or not) has queued audio to drop. A device paused before it was
+    // started has none, and a ring queued here would be queued again by Start.
+    if (!IsPlaying() || FResetting.load()) {
         return;
     }
     try {
@@ -827,27 +858,10 @@ void TMMWaveOut::Flush() {
         if (!(FCallBackMode == cmWindow && platform::MessageLoop::Gui().IsGUIThread())) {
             WaitWhile([this] { return FInDone.load() > 0; }, 500, 10);
         }
-        switch (FCallBackMode) {
-        case cmWindow:
-            if (FWindow != nullptr) {
-                FWindow->RemovePending(platform::WOM_DONE, platform::WOM_DONE);
-                FWindowPending.store(0);
-            }
-            break;
-        case cmThread:
-            if (FLink != nullptr && FThreadAlive.load()) {
-                FLink->flush.Set();
-                FLink->queue.Post(platform::WM_NULL);
-                for (int i = 0; i < 5000 && FLink->flush.IsSet(); ++i) {
-                    SleepMs(1);
-                }
-            }
-            break;
-        case cmCallback:
-            break;
-        }
+        DiscardRoutedCompletions();
         Check(FDevices.Reset(handle), "WaveOutReset:");
-        WaitWhile([this] { return FResetting.load(); }, 100, 10);
+        // Only buffers still to come back are waited for.
+        WaitWhile([this] { return FResetting.load() && FQueued.load() > 0; }, 100, 10);
         FResetting.store(false);
         Check(FDevices.Restart(handle), "WaveOutRestart:");
         Check(FDevices.Pause(handle), "WaveOutPause:");
@@ -907,6 +921,8 @@ void TMMWaveOut::Stop() {
         }
         RemoveState(wosPlaying | wosPaused);
         WaitWhile([this] { return FQueued.load() > 0; }, 500, 10);
+        // Completions of this stream still waiting to be handled would be taken for the next one's.
+        DiscardRoutedCompletions();
         TMMCustomWaveOutComponent::Stopped();
         for (auto& slot : FBuffers) {
             TMMBufferHeader* buffer = slot.load();

@@ -16,6 +16,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 
 #include "engine/framework/allocator.h"
 #include "engine/framework/dsp_component.h"
@@ -76,6 +77,7 @@ public:
         platform::ThreadMessageQueue queue;
         std::atomic<int> pendingDone{0}; // done messages posted and not yet taken
         std::atomic<bool> dead{false};
+        std::atomic<std::thread::id> id{};
     };
     TMMWaveOutThread(TMMWaveOut* owner, std::shared_ptr<Link> link);
 
@@ -208,6 +210,8 @@ private:
 
     void BufferDone(PWaveHdr lpWaveHdr);
     void FinishCompletion();
+    // Drops the done messages still waiting on the window's or the thread's queue.
+    void DiscardRoutedCompletions();
     // Done messages routed to the window or the worker thread and not yet taken from there.
     int RoutedPending() const;
     std::int32_t LoadBuffer(TMMBufferHeader* buffer);

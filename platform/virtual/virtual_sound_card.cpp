@@ -238,8 +238,12 @@ std::uint64_t VirtualSoundCard::PlayLocked(Device& device, std::uint64_t frames,
 }
 
 void VirtualSoundCard::Deliver(const DeviceRef& device, const std::vector<WAVEHDR*>& done) {
-    if (device->callback == nullptr) {
+    if (device->callback == nullptr || done.empty()) {
         return;
+    }
+    {
+        std::lock_guard lock(mutex_);
+        calls_["done"] += static_cast<int>(done.size());
     }
     for (WAVEHDR* header : done) {
         device->callback(device->handle, WOM_DONE, device->instance, reinterpret_cast<DWORD_PTR>(header), 0);
@@ -544,6 +548,7 @@ MMRESULT VirtualSoundCard::Write(HWAVEOUT handle, WAVEHDR* header) {
         std::erase_if(lateFlags_, [header](const LateFlag& f) { return f.header == header; });
         header->dwFlags = (header->dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
         device->queue.push_back(header);
+        calls_["written"]++;
     }
     wake_.notify_all();
     return MMSYSERR_NOERROR;

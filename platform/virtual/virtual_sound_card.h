@@ -91,6 +91,8 @@ public:
     bool IsPaused() const;   // the open device is paused (false when none)
     DWORD LastOpenFlags() const;
     int LastOpenDevice() const; // the device index the last open used (-1 maps to 0)
+    // Calls made so far by name ("open", "write", "pause", ...); "written" counts the headers
+    // accepted, "done" the done notifications sent.
     int CallCount(const std::string& call) const;
 
     // ---- WaveOutDevices ----
