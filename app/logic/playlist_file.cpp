@@ -13,7 +13,6 @@ namespace tunefold {
 
 namespace {
 
-constexpr char kCR = '\r';
 constexpr char kLF = '\n';
 constexpr char kEndOfFile = '\x1a';
 
