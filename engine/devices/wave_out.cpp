@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <thread>
 
+#include "platform/dialogs.h"
+
 namespace tunefold {
 
 namespace {
@@ -32,9 +34,6 @@ DWORD BytesToSamples64(const WAVEFORMATEX& format, DWORD bytes) {
 
 WaveOutUi& WaveOutUserInterface() {
     static WaveOutUi ui{
-        [](const std::string& text, const std::string& caption) {
-            std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
-        },
         [](bool) {},
         [](const std::exception& error) { std::fprintf(stderr, "%s\n", error.what()); },
     };
@@ -241,12 +240,9 @@ void TMMWaveOut::SetProductName(const std::string&) {
 void TMMWaveOut::SetCallBackMode(TMMCBMode value) {
     CheckChangeWhileOpen();
     if (value == cmCallback && !DirectCallbacksAllowed()) {
-        auto& ui = WaveOutUserInterface();
-        if (ui.messageBox) {
-            ui.messageBox(std::string("\"CallBacks\" are called at interrupt time !") + "\n\r" +
-                              "This is currently only supported under Windows 95",
-                          "TMMWaveOut");
-        }
+        platform::Dialogs().MessageBox(std::string("\"CallBacks\" are called at interrupt time !") + kLfCr +
+                                           "This is currently only supported under Windows 95",
+                                       "TMMWaveOut", platform::MB_OK);
         return;
     }
     FCallBackMode = value;

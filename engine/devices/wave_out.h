@@ -46,11 +46,10 @@ private:
     std::uint8_t bits_;
 };
 
-// Seams for what the window system does for this component: the message box the refused callback
-// mode shows, the hourglass cursor of a large prefill, and the application's display of an
-// exception that nothing caught (the worker thread and the notification routes end there).
+// Seams for what the window system does for this component: the hourglass cursor of a large
+// prefill, and the application's display of an exception that nothing caught (the worker thread
+// and the notification routes end there). Message boxes go through platform::Dialogs().
 struct WaveOutUi {
-    std::function<void(const std::string& text, const std::string& caption)> messageBox;
     std::function<void(bool busy)> hourGlass;
     std::function<void(const std::exception& error)> showException;
 };

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/devices/wave_out_fixture.h"
+#include "platform/virtual/scripted_dialogs.h"
 
 namespace tunefold {
 namespace {
@@ -35,9 +36,6 @@ protected:
             std::lock_guard lock(shownMutex);
             shown.push_back(e.what());
             shownCount.fetch_add(1);
-        };
-        ui.messageBox = [this](const std::string& text, const std::string& caption) {
-            boxes.push_back(caption + "|" + text);
         };
         ui.hourGlass = [this](bool busy) { hourGlass.push_back(busy); };
     }
@@ -120,7 +118,9 @@ protected:
     WaveOutUi savedUi;
     std::mutex shownMutex;
     std::atomic<int> shownCount{0};
-    std::vector<std::string> shown, boxes;
+    std::vector<std::string> shown;
+    platform::ScriptedDialogs dialogs;
+    platform::ScopedDialogs scopedDialogs{dialogs};
     std::vector<bool> hourGlass;
     std::unique_ptr<test::PatternSource> source;
     std::unique_ptr<test::CountingSink> sink;
@@ -360,9 +360,11 @@ TEST_P(WaveOutTest, PropertiesClampAndRefuseChangesWhileOpen) {
     other.SetCallBackMode(cmThread);
     other.SetCallBackMode(cmCallback);
     EXPECT_EQ(other.CallBackMode(), cmThread);
+    const auto boxes = dialogs.MessageBoxes();
     ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0], "TMMWaveOut|\"CallBacks\" are called at interrupt time !\n\rThis is currently only "
-                        "supported under Windows 95");
+    EXPECT_EQ(boxes[0].caption, "TMMWaveOut");
+    EXPECT_EQ(boxes[0].text, "\"CallBacks\" are called at interrupt time !\n\rThis is currently only "
+                             "supported under Windows 95");
 }
 
 TEST_P(WaveOutTest, MapperMappedFlagAndHourGlass) {
