@@ -111,7 +111,10 @@ void TMMWaveOutThread::Execute() {
 
 // ---- creation ----
 
-TMMWaveOut::TMMWaveOut(TComponent* owner) : TMMCustomWaveOutComponent(owner), FDevices(platform::WaveOut()) {
+TMMWaveOut::TMMWaveOut(TComponent* owner) : TMMWaveOut(owner, platform::WaveOut()) {}
+
+TMMWaveOut::TMMWaveOut(TComponent* owner, platform::WaveOutDevices& devices)
+    : TMMCustomWaveOutComponent(owner), FDevices(devices) {
     for (auto& b : FBuffers) {
         b.store(nullptr);
     }

@@ -105,6 +105,8 @@ public:
 class TMMWaveOut : public TMMCustomWaveOutComponent {
 public:
     explicit TMMWaveOut(TComponent* owner = nullptr);
+    // On a given wave output service rather than the process's (tools, and tests of a backend).
+    TMMWaveOut(TComponent* owner, platform::WaveOutDevices& devices);
     ~TMMWaveOut() override;
 
     // ---- published properties ----

@@ -1,0 +1,250 @@
+// The real sound path: a private PulseAudio with a null sink, ALSA's "default" routed to it, the
+// wave output playing a known signal through the ALSA backend on its worker thread, and the sink's
+// monitor recorded with parec. What was heard must be what was played, sample for sample.
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "engine/devices/wave_out.h"
+#include "platform/linux/alsa_wave_out.h"
+#include "support/test_env.h"
+
+extern char** environ;
+
+namespace tunefold {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+constexpr DWORD kRate = 44100;
+constexpr std::size_t kLeadFrames = kRate * 3 / 10; // 300 ms of silence
+constexpr std::size_t kSignalFrames = kRate * 2;    // 2 s of signal
+
+// The signal: never a zero sample, so its first and last frames can be found in a recording.
+std::int16_t SignalSample(std::size_t frame, int channel) {
+    std::uint32_t x = static_cast<std::uint32_t>(frame * 2 + static_cast<std::size_t>(channel)) * 2654435761u;
+    x ^= x >> 13;
+    const int magnitude = 200 + static_cast<int>(x % 12000);
+    return static_cast<std::int16_t>((x & 0x10000u) != 0 ? magnitude : -magnitude);
+}
+
+class SignalSource : public TMMDSPComponent {
+public:
+    explicit SignalSource(const WAVEFORMATEX& format) { SetPWaveFormat(&format); }
+    bool PublishesInput() const override { return false; }
+    void BufferLoad(PWaveHdr h, bool& more) override {
+        const std::size_t total = kLeadFrames + kSignalFrames;
+        const std::size_t frames = std::min<std::size_t>(h->dwBufferLength / 4, total - frame_);
+        auto* out = reinterpret_cast<std::int16_t*>(h->lpData);
+        for (std::size_t i = 0; i < frames; ++i, ++frame_) {
+            const bool silent = frame_ < kLeadFrames;
+            out[2 * i] = silent ? 0 : SignalSample(frame_ - kLeadFrames, 0);
+            out[2 * i + 1] = silent ? 0 : SignalSample(frame_ - kLeadFrames, 1);
+        }
+        h->dwBytesRecorded = static_cast<DWORD>(frames * 4);
+        more = frame_ < total;
+    }
+
+private:
+    std::size_t frame_ = 0;
+};
+
+pid_t Spawn(const std::vector<std::string>& args, const std::string& outFile) {
+    std::vector<char*> argv;
+    for (const auto& a : args) {
+        argv.push_back(const_cast<char*>(a.c_str()));
+    }
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, (outFile + ".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
+    pid_t pid = -1;
+    if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
+        pid = -1;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+void End(pid_t& pid) {
+    if (pid > 0) {
+        kill(pid, SIGTERM);
+        int status = 0;
+        for (int i = 0; i < 300 && waitpid(pid, &status, WNOHANG) == 0; ++i) {
+            usleep(10000);
+        }
+        if (waitpid(pid, &status, WNOHANG) == 0) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+        }
+        pid = -1;
+    }
+}
+
+bool WaitFor(const std::function<bool()>& done, int timeoutMs) {
+    const auto until = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (Clock::now() < until) {
+        if (done()) {
+            return true;
+        }
+        usleep(5000);
+    }
+    return done();
+}
+
+std::uintmax_t FileSize(const fs::path& p) {
+    std::error_code ec;
+    auto n = fs::file_size(p, ec);
+    return ec ? 0 : n;
+}
+
+class AlsaPlayback : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir = test::Sandbox() / "pulse";
+        fs::create_directories(dir / "runtime");
+        fs::permissions(dir / "runtime", fs::perms::owner_all);
+        socket = (dir / "runtime" / "native").string();
+        std::ofstream(dir / "server.pa")
+            << "load-module module-native-protocol-unix auth-anonymous=1 socket=" << socket << "\n"
+            << "load-module module-null-sink sink_name=tunefold_sink rate=44100 "
+               "channels=2 format=s16le\n"
+            << "set-default-sink tunefold_sink\n";
+        // ALSA's default goes to that server whatever the machine's configuration says.
+        const char* home = std::getenv("HOME");
+        ASSERT_NE(home, nullptr);
+        std::ofstream(fs::path(home) / ".asoundrc")
+            << "pcm.!default { type pulse }\nctl.!default { type pulse }\n";
+        setenv("PULSE_SERVER", ("unix:" + socket).c_str(), 1);
+        setenv("XDG_RUNTIME_DIR", (dir / "runtime").c_str(), 1);
+
+        std::vector<std::string> args{"pulseaudio",
+                                      "-n",
+                                      "--daemonize=no",
+                                      "--exit-idle-time=-1",
+                                      "--system=false",
+                                      "--disallow-exit",
+                                      "--disable-shm=yes",
+                                      "-F",
+                                      (dir / "server.pa").string()};
+        if (geteuid() != 0) {
+            args.erase(args.begin() + 4); // --system=false is only needed (and only accepted quietly) as root
+        }
+        server = Spawn(args, (dir / "server.log").string());
+        const bool up = server > 0 && WaitFor(
+                                          [&] {
+                                              struct stat st {};
+                                              return stat(socket.c_str(), &st) == 0;
+                                          },
+                                          10000);
+        if (!up) {
+            std::ifstream log(dir / "server.log.err");
+            std::string why((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+            End(server);
+            GTEST_SKIP() << "PulseAudio could not start here: " << why.substr(0, 400);
+        }
+    }
+    void TearDown() override {
+        End(recorder);
+        End(server);
+    }
+    fs::path dir;
+    std::string socket;
+    pid_t server = -1;
+    pid_t recorder = -1;
+};
+
+TEST_F(AlsaPlayback, SignalIsHeardExactlyOnceInOneRunAndInItsTime) {
+    const fs::path recording = dir / "monitor.raw";
+    recorder = Spawn({"parec", "-d", "tunefold_sink.monitor", "--format=s16le", "--rate=44100",
+                      "--channels=2", "--raw", "--latency-msec=20"},
+                     recording.string());
+    ASSERT_GT(recorder, 0);
+    // The null sink's monitor streams silence while idle: recording has begun once bytes arrive.
+    ASSERT_TRUE(WaitFor([&] { return FileSize(recording) > kRate; }, 10000)) << "parec recorded nothing";
+
+    auto& alsa = platform::AlsaWaveOut::Instance();
+    WAVEFORMATEX format{};
+    MakePCMFormat(format, 16, 2, kRate);
+    SignalSource source(format);
+    TMMWaveOut wo(nullptr, alsa);
+    wo.SetDeviceID(-1);
+    wo.SetCallBackMode(cmThread);
+    wo.SetPriority(tpHighest);
+    wo.SetNumBuffers(32);
+    wo.SetBufferSize(2048);
+    wo.SetTimeFormat(tfSample);
+    wo.SetInput(&source);
+    std::atomic<bool> stopped{false};
+    wo.OnStop = [&](TObject*) { stopped.store(true); };
+
+    wo.Start();
+    // Playing begins when the position first moves, and ends with OnStop after the last frame.
+    Clock::time_point began{};
+    auto& gui = platform::MessageLoop::Gui();
+    ASSERT_TRUE(gui.ProcessUntil(
+        [&] {
+            if (began == Clock::time_point{} && wo.State().Contains(wosPlaying) && wo.Position() > 0) {
+                began = Clock::now();
+            }
+            return stopped.load();
+        },
+        15000));
+    const auto ended = Clock::now();
+    ASSERT_NE(began, Clock::time_point{});
+    wo.Close();
+
+    const double seconds = std::chrono::duration<double>(ended - began).count();
+    const double expected = static_cast<double>(kLeadFrames + kSignalFrames) / kRate;
+    EXPECT_NEAR(seconds, expected, 0.050) << "playing took " << seconds << " s";
+
+    // Find the signal in the recording: its first frame, then every frame after it, exactly.
+    auto heardAll = [&](std::string& why) {
+        std::ifstream in(recording, std::ios::binary);
+        std::vector<char> raw((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const std::size_t frames = raw.size() / 4;
+        const auto* s = reinterpret_cast<const std::int16_t*>(raw.data());
+        std::size_t first = 0;
+        while (first < frames && s[2 * first] == 0 && s[2 * first + 1] == 0) {
+            ++first;
+        }
+        if (first + kSignalFrames > frames) {
+            why = "only " + std::to_string(frames - std::min(first, frames)) + " frames heard";
+            return false;
+        }
+        for (std::size_t i = 0; i < kSignalFrames; ++i) {
+            if (s[2 * (first + i)] != SignalSample(i, 0) || s[2 * (first + i) + 1] != SignalSample(i, 1)) {
+                why = "frame " + std::to_string(i) + " of the signal differs";
+                return true; // complete, but wrong: no point waiting
+            }
+        }
+        for (std::size_t i = first + kSignalFrames; i < frames; ++i) {
+            if (s[2 * i] != 0 || s[2 * i + 1] != 0) {
+                why = "sound after the signal at frame " + std::to_string(i - first - kSignalFrames);
+                return true;
+            }
+        }
+        why.clear();
+        return true;
+    };
+    std::string why;
+    ASSERT_TRUE(WaitFor([&] { return heardAll(why); }, 5000)) << why;
+    EXPECT_EQ(why, "");
+}
+
+} // namespace
+} // namespace tunefold
