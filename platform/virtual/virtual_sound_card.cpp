@@ -349,7 +349,36 @@ void VirtualSoundCard::ClockLoop() {
             break;
         }
         if (!(fast && playedAny)) {
-            wake_.wait_for(lock, std::chrono::milliseconds(2));
+            // Real time: sleep until the first head buffer is due to end (a write, restart or
+            // close wakes the clock earlier). Nothing is owed before then.
+            auto next = Clock::now() + std::chrono::milliseconds(50);
+            if (!fast) {
+                for (const auto& [handle, device] : open_) {
+                    if (device->paused || device->queue.empty() || !device->anchored) {
+                        continue;
+                    }
+                    const WAVEHDR* head = device->queue.front();
+                    const DWORD block = device->format.nBlockAlign;
+                    const DWORD left = head->dwBufferLength > device->headOffset
+                                           ? head->dwBufferLength - device->headOffset
+                                           : 0;
+                    const std::uint64_t endFrame =
+                        device->consumed + (left + block - 1) / block - device->anchorFrames;
+                    auto due = device->anchor + std::chrono::microseconds(
+                                                    endFrame * 1000000u / device->format.nSamplesPerSec + 1);
+                    // With plenty queued ahead, buffers are returned in batches, as a driver
+                    // returns them per period: fewer wake-ups, and nothing runs dry.
+                    std::uint64_t ahead = 0;
+                    for (const WAVEHDR* h : device->queue) {
+                        ahead += h->dwBufferLength;
+                    }
+                    const auto aheadUs = ahead * 1000000u / device->format.nAvgBytesPerSec;
+                    due = std::max(due, Clock::now() + std::chrono::microseconds(
+                                                           std::min<std::uint64_t>(50000, aheadUs / 8)));
+                    next = std::min(next, due);
+                }
+            }
+            wake_.wait_until(lock, next);
         }
     }
 }
@@ -526,6 +555,7 @@ MMRESULT VirtualSoundCard::UnprepareHeader(HWAVEOUT handle, WAVEHDR* header) {
 }
 
 MMRESULT VirtualSoundCard::Write(HWAVEOUT handle, WAVEHDR* header) {
+    bool wasEmpty = false;
     {
         std::lock_guard lock(mutex_);
         auto device = Find(handle);
@@ -547,10 +577,14 @@ MMRESULT VirtualSoundCard::Write(HWAVEOUT handle, WAVEHDR* header) {
         }
         std::erase_if(lateFlags_, [header](const LateFlag& f) { return f.header == header; });
         header->dwFlags = (header->dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
+        wasEmpty = device->queue.empty();
         device->queue.push_back(header);
         calls_["written"]++;
     }
-    wake_.notify_all();
+    // Behind other buffers the new one changes nothing the clock waits for.
+    if (wasEmpty) {
+        wake_.notify_all();
+    }
     return MMSYSERR_NOERROR;
 }
 
@@ -626,11 +660,27 @@ MMRESULT VirtualSoundCard::GetPosition(HWAVEOUT handle, MMTIME& time) {
         return code;
     }
     const std::uint64_t wrap = faults_.wrapAt != 0 ? faults_.wrapAt : (std::uint64_t{1} << 32);
+    std::uint64_t played = device->played;
+    if (clock_ == VirtualClock::RealTime && device->anchored && !device->paused && !device->queue.empty()) {
+        // The clock plays whole buffers when they are due; in between, the frames owed so far
+        // of the head buffer are being heard.
+        const WAVEHDR* head = device->queue.front();
+        const DWORD block = device->format.nBlockAlign;
+        const DWORD left =
+            head->dwBufferLength > device->headOffset ? head->dwBufferLength - device->headOffset : 0;
+        const auto elapsed =
+            std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - device->anchor);
+        const std::uint64_t owed = device->anchorFrames + static_cast<std::uint64_t>(elapsed.count()) *
+                                                              device->format.nSamplesPerSec / 1000000u;
+        if (owed > device->consumed) {
+            played += std::min<std::uint64_t>(owed - device->consumed, left / block);
+        }
+    }
     if (time.wType == TIME_SAMPLES && !faults_.positionInBytesOnly) {
-        time.value = static_cast<DWORD>(device->played % wrap);
+        time.value = static_cast<DWORD>(played % wrap);
     } else {
         time.wType = TIME_BYTES;
-        time.value = static_cast<DWORD>((device->played * device->format.nBlockAlign) % wrap);
+        time.value = static_cast<DWORD>((played * device->format.nBlockAlign) % wrap);
     }
     return MMSYSERR_NOERROR;
 }
