@@ -155,6 +155,11 @@ struct AlsaWaveOut::Pcm {
     std::deque<Written> pending; // handed to ALSA, not yet heard
     std::uint64_t written = 0;   // frames handed to ALSA since open or the last reset
     std::uint64_t played = 0;    // frames heard, never falling between resets
+    // Silence written to keep the PCM running while the last buffers are heard (see Pad), and
+    // the position reported so far in frames of the headers' own audio.
+    std::uint64_t padded = 0;
+    std::uint64_t reported = 0;
+    std::vector<char> silence;
     bool paused = false;
     bool hwPaused = false;
     bool quit = false;
@@ -231,6 +236,35 @@ struct AlsaWaveOut::Pcm {
         return true;
     }
 
+    // Written frames that ran out of ALSA's buffer are not yet heard when a sound server lies behind
+    // it: an underrun there would make the plugin drop what the server still holds. So while
+    // buffers wait to be heard and nothing else is queued, the PCM is kept fed with silence.
+    void PadLocked() {
+        const snd_pcm_sframes_t avail = snd_pcm_avail_update(pcm);
+        if (avail < 0) {
+            return;
+        }
+        const auto buffered = static_cast<snd_pcm_sframes_t>(params.buffer) - avail;
+        if (buffered >= static_cast<snd_pcm_sframes_t>(2 * params.period)) {
+            return;
+        }
+        const std::size_t frames = std::min<std::size_t>(params.period, static_cast<std::size_t>(avail));
+        silence.assign(frames * format.nBlockAlign, format.wBitsPerSample == 8 ? char(0x80) : char(0));
+        const snd_pcm_sframes_t n = snd_pcm_writei(pcm, silence.data(), frames);
+        if (n > 0) {
+            written += static_cast<std::uint64_t>(n);
+            padded += static_cast<std::uint64_t>(n);
+        }
+    }
+
+    // Frames of the headers' audio heard: silence padding does not count, and the value never falls.
+    DWORD ReportedLocked() {
+        const std::uint64_t real = written - padded;
+        const std::uint64_t heard = played > padded ? played - padded : 0;
+        reported = std::max(reported, std::min(heard, real));
+        return static_cast<DWORD>(reported);
+    }
+
     void Run() {
         std::unique_lock lock(mutex);
         while (!quit) {
@@ -258,6 +292,7 @@ struct AlsaWaveOut::Pcm {
             }
             if (!paused && !pending.empty()) {
                 // Everything is written: make sure a short stream starts, then wait for it to be heard.
+                PadLocked();
                 if (snd_pcm_state(pcm) == SND_PCM_STATE_PREPARED) {
                     snd_pcm_start(pcm);
                 }
@@ -561,6 +596,8 @@ MMRESULT AlsaWaveOut::Reset(HWAVEOUT handle) {
         pcm->headOffset = 0;
         pcm->written = 0;
         pcm->played = 0;
+        pcm->padded = 0;
+        pcm->reported = 0;
     }
     pcm->Notify(done);
     return MMSYSERR_NOERROR;
@@ -575,11 +612,12 @@ MMRESULT AlsaWaveOut::GetPosition(HWAVEOUT handle, MMTIME& time) {
     if (!pcm->hwPaused) {
         pcm->UpdatePlayedLocked();
     }
+    const DWORD frames = pcm->ReportedLocked();
     if (time.wType == TIME_BYTES) {
-        time.value = static_cast<DWORD>(pcm->played * pcm->format.nBlockAlign);
+        time.value = frames * pcm->format.nBlockAlign;
     } else {
         time.wType = TIME_SAMPLES;
-        time.value = static_cast<DWORD>(pcm->played);
+        time.value = frames;
     }
     return MMSYSERR_NOERROR;
 }
