@@ -1,7 +1,6 @@
 #include "app/logic/eq_curve.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -9,9 +8,9 @@
 #include <iterator>
 #include <system_error>
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
+
+#include "platform/atomic_file.h"
 
 namespace tunefold {
 
@@ -217,61 +216,20 @@ bool ReadEqCurveFile(const std::filesystem::path& path, TEqCurve& curve) {
     return ParseEqCurve(text, curve);
 }
 
-// ---- atomic replacement ----
-
-namespace {
-
-bool WriteAll(int fd, const std::string& bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-} // namespace
+// ---- whole-file replacement ----
 
 TEqWriteResult WriteEqCurveFile(const std::filesystem::path& path, const TEqCurve& curve) {
-    std::error_code ec;
-    // A symbolic link stays a link: its target gets the new curve.
-    std::filesystem::path target =
-        std::filesystem::is_symlink(path, ec) ? std::filesystem::canonical(path, ec) : path;
-    if (ec) {
-        target = path;
+    if (platform::ReplaceFileContents(path.string(), EqCurveText(curve))) {
+        return TEqWriteResult::Ok;
     }
-    const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : ".";
-    std::string temp = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
-    const int fd = ::mkstemp(temp.data());
-    if (fd < 0) {
+    // Nothing could be created where the folder is missing or closed to us; anything else failed
+    // while writing (the old file, if any, is still whole).
+    const std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : ".";
+    std::error_code ec;
+    if (!std::filesystem::is_directory(folder, ec) || ::access(folder.c_str(), W_OK | X_OK) != 0) {
         return TEqWriteResult::CannotCreate;
     }
-    // The new file keeps the old one's permissions; a new one gets the usual 0644.
-    struct stat old {};
-    const mode_t mode = ::stat(target.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644;
-    const std::string text = EqCurveText(curve);
-    if (::fchmod(fd, mode) != 0) {
-        // Permissions are a nicety, not a reason to keep the old curve.
-    }
-    bool ok = WriteAll(fd, text) && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    if (!ok || ::rename(temp.c_str(), target.c_str()) != 0) {
-        ::unlink(temp.c_str());
-        return TEqWriteResult::WriteError;
-    }
-    // Make the rename itself durable.
-    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY);
-    if (dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
-    }
-    return TEqWriteResult::Ok;
+    return TEqWriteResult::WriteError;
 }
 
 } // namespace tunefold
