@@ -301,7 +301,20 @@ void TMMEqualizer::SetEnabled(bool value) {
 }
 
 void TMMEqualizer::SetSampleRate(int value) {
-    FSampleRate = std::clamp(value, 4000, 100000);
+    value = std::clamp(value, 4000, 100000);
+    if (value == FSampleRate) {
+        return;
+    }
+    FSampleRate = value;
+    RebuildResponseEngine();
+}
+
+void TMMEqualizer::RebuildResponseEngine() {
+    // The response display follows the rate and the length: its engine and format are made anew.
+    if (TMMEQResponseView* view = FSpectrum; view != nullptr) {
+        SetSpectrum(nullptr);
+        SetSpectrum(view);
+    }
 }
 
 void TMMEqualizer::SetFFTLength(int value) {
@@ -310,6 +323,7 @@ void TMMEqualizer::SetFFTLength(int value) {
         return;
     }
     FFFTLength = value;
+    RebuildResponseEngine();
     if (FReady) {
         FreeEngine();
         CreateEngine();

@@ -166,6 +166,7 @@ private:
     void ApplyAllBands(TMMEQEngine* engine, int rate);
     void CreateEngine();
     void FreeEngine();
+    void RebuildResponseEngine();
     void Process(PWaveHdr lpWaveHdr);
 
     std::atomic<bool> FEnabled{true};

@@ -427,6 +427,14 @@ TEST(EqualizerTest, TheResponseDisplayGetsTheFilteredImpulse) {
     EXPECT_GT(
         std::count_if(view.shown.begin(), view.shown.end(), [](std::int16_t s) { return std::abs(s) > 1; }),
         10);
+    // The display follows the rate and the length.
+    eq.SetSampleRate(22050);
+    EXPECT_EQ(view.format.nSamplesPerSec, 22050u);
+    ASSERT_NE(eq.ResponseEngine(), nullptr);
+    EXPECT_EQ(eq.ResponseEngine()->Rate, 22050);
+    eq.SetFFTLength(1024);
+    EXPECT_EQ(eq.ResponseEngine()->M, 1024);
+    ASSERT_TRUE(view.request);
     eq.SetSpectrum(nullptr);
     EXPECT_FALSE(view.request);
     EXPECT_EQ(eq.ResponseEngine(), nullptr);
