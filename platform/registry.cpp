@@ -63,9 +63,20 @@ std::string_view RootName(HKEY root) {
 }
 
 bool CaseInsensitiveLess::operator()(std::string_view a, std::string_view b) const {
-    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        return static_cast<unsigned char>(FoldCase(x)) < static_cast<unsigned char>(FoldCase(y));
-    });
+    // Called for every step of every map lookup, so kept to a plain loop.
+    const std::size_t n = std::min(a.size(), b.size());
+    const char* x = a.data();
+    const char* y = b.data();
+    for (std::size_t i = 0; i < n; ++i) {
+        if (x[i] != y[i]) {
+            unsigned char fx = static_cast<unsigned char>(FoldCase(x[i]));
+            unsigned char fy = static_cast<unsigned char>(FoldCase(y[i]));
+            if (fx != fy) {
+                return fx < fy;
+            }
+        }
+    }
+    return a.size() < b.size();
 }
 
 RegistryValue RegistryValue::String(std::string_view text) {
