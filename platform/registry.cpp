@@ -4,8 +4,6 @@
 #include <mutex>
 
 #include "platform/linux/registry_file_store.h"
-#include "platform/platform_mode.h"
-#include "platform/virtual/virtual_registry.h"
 
 namespace tunefold::platform {
 
@@ -21,12 +19,9 @@ std::mutex storeMutex;
 std::shared_ptr<RegistryStore> installedStore;
 
 std::shared_ptr<RegistryStore> DefaultStore() {
-    // One default store per process, made on first use: the virtual one lives as long as the
-    // process, so values written through it survive between opens like the real store's.
-    if (VirtualPlatformRequested()) {
-        static const std::shared_ptr<RegistryStore> virtualStore = std::make_shared<VirtualRegistryStore>();
-        return virtualStore;
-    }
+    // The file store even on the virtual platform: the test main and headless runs point
+    // XDG_CONFIG_HOME at a folder of their own, and two processes of one run (a second start handing
+    // its file to the first) must see each other's values.
     static const std::shared_ptr<RegistryStore> fileStore =
         std::make_shared<FileRegistryStore>(FileRegistryStore::DefaultPath());
     return fileStore;
