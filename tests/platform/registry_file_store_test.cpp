@@ -150,7 +150,7 @@ TEST_F(FileRegistryStoreTest, UnparsableStoreReadsAsEmptyAndIsKeptAside) {
     EXPECT_EQ(ReadFile(broken[0]), garbage);
     EXPECT_EQ(Load().keys.at("HKEY_CURRENT_USER\\Software\\T").size(), 1u);
 
-    // Broken again within the same second, and written to straight away without a read first: a
+    // Broken again (often within the same second), and written to straight away without a read: a
     // second copy is kept beside the first, neither overwritten.
     WriteFile(path, "REGEDIT4\n[HKEY_CURRENT_USER\\T]\n\"torn");
     RegistryTree stored;
