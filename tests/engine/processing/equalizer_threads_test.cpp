@@ -18,7 +18,8 @@ using platform::MessageLoop;
 // A stage thread that runs `body` once, as a device's worker thread drives its chain.
 class Worker : public TMMDSPThread {
 public:
-    Worker(TMMDSPComponent* owner, std::function<void()> body) : TMMDSPThread(owner), body_(std::move(body)) {}
+    Worker(TMMDSPComponent* owner, std::function<void()> body)
+        : TMMDSPThread(owner), body_(std::move(body)) {}
 
 protected:
     void Execute() override { body_(); }
