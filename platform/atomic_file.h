@@ -15,6 +15,9 @@ struct ReplaceOptions {
     // A fixed temporary file, for callers that hold a lock serialising every writer of the file (so a
     // crash leaves at most that one file behind). Empty: a fresh name beside the target.
     std::string tempPath;
+    // Flush the file and its folder to disk before and after the rename. Only tests whose subject
+    // is not durability turn this off, to spare the disk.
+    bool sync = true;
 };
 
 // Writes `bytes` as the new contents of `path`. A symbolic link at `path` is followed, so the link

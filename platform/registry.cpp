@@ -4,8 +4,6 @@
 #include <mutex>
 
 #include "platform/linux/registry_file_store.h"
-#include "platform/platform_mode.h"
-#include "platform/virtual/virtual_registry.h"
 
 namespace tunefold::platform {
 
@@ -21,12 +19,9 @@ std::mutex storeMutex;
 std::shared_ptr<RegistryStore> installedStore;
 
 std::shared_ptr<RegistryStore> DefaultStore() {
-    // One default store per process, made on first use: the virtual one lives as long as the
-    // process, so values written through it survive between opens like the real store's.
-    if (VirtualPlatformRequested()) {
-        static const std::shared_ptr<RegistryStore> virtualStore = std::make_shared<VirtualRegistryStore>();
-        return virtualStore;
-    }
+    // The file store even on the virtual platform: the test main and headless runs point
+    // XDG_CONFIG_HOME at a folder of their own, and two processes of one run (a second start handing
+    // its file to the first) must see each other's values.
     static const std::shared_ptr<RegistryStore> fileStore =
         std::make_shared<FileRegistryStore>(FileRegistryStore::DefaultPath());
     return fileStore;
@@ -63,9 +58,20 @@ std::string_view RootName(HKEY root) {
 }
 
 bool CaseInsensitiveLess::operator()(std::string_view a, std::string_view b) const {
-    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        return static_cast<unsigned char>(FoldCase(x)) < static_cast<unsigned char>(FoldCase(y));
-    });
+    // Called for every step of every map lookup, so kept to a plain loop.
+    const std::size_t n = std::min(a.size(), b.size());
+    const char* x = a.data();
+    const char* y = b.data();
+    for (std::size_t i = 0; i < n; ++i) {
+        if (x[i] != y[i]) {
+            unsigned char fx = static_cast<unsigned char>(FoldCase(x[i]));
+            unsigned char fy = static_cast<unsigned char>(FoldCase(y[i]));
+            if (fx != fy) {
+                return fx < fy;
+            }
+        }
+    }
+    return a.size() < b.size();
 }
 
 RegistryValue RegistryValue::String(std::string_view text) {

@@ -93,8 +93,9 @@ public:
     virtual bool Update(const std::function<bool(RegistryTree&)>& change, RegistryTree& tree) = 0;
 };
 
-// The process's registry backend: the per-user file store, or the in-memory store when the virtual
-// platform was requested. Tests install their own; installing nullptr restores the default.
+// The process's registry backend: the per-user file store at FileRegistryStore::DefaultPath(), made
+// on first use (so XDG_CONFIG_HOME decides where it is). Tests install the in-memory store or a file
+// store of their own; installing nullptr restores the default.
 std::shared_ptr<RegistryStore> CurrentRegistryStore();
 void InstallRegistryStore(std::shared_ptr<RegistryStore> store);
 

@@ -28,9 +28,26 @@ void AppendHexByte(std::string& out, unsigned char byte) {
     out += kHexDigits[byte & 0x0F];
 }
 
+bool NeedsEscape(char c) {
+    unsigned char u = static_cast<unsigned char>(c);
+    return c == '\\' || c == '"' || u < 0x20 || u == 0x7F;
+}
+
 void AppendQuoted(std::string& out, std::string_view text) {
     out += '"';
-    for (char c : text) {
+    while (!text.empty()) {
+        // Runs of plain characters go in at once; a store holds mostly those.
+        std::size_t run = 0;
+        while (run < text.size() && !NeedsEscape(text[run])) {
+            ++run;
+        }
+        out.append(text.data(), run);
+        text.remove_prefix(run);
+        if (text.empty()) {
+            break;
+        }
+        char c = text.front();
+        text.remove_prefix(1);
         unsigned char u = static_cast<unsigned char>(c);
         switch (c) {
         case '\\':
@@ -98,6 +115,12 @@ public:
         }
         std::string text;
         while (pos_ < line_.size()) {
+            std::size_t run = line_.find_first_of("\"\\", pos_);
+            if (run == std::string_view::npos) {
+                return std::nullopt; // no closing quote
+            }
+            text.append(line_.substr(pos_, run - pos_));
+            pos_ = run;
             char c = line_[pos_++];
             if (c == '"') {
                 return text;

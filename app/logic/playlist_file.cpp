@@ -69,7 +69,9 @@ bool ReadPlaylist(const std::string& fileName, std::vector<std::string>& list) {
     }
     std::error_code ec;
     auto status = std::filesystem::status(fileName, ec);
-    if (ec || !std::filesystem::exists(status) || std::filesystem::is_directory(status)) {
+    // Only a regular file is a playlist: a pipe would block the reader and a device could feed it
+    // without end.
+    if (ec || !std::filesystem::is_regular_file(status)) {
         return false;
     }
     errno = 0;

@@ -35,7 +35,8 @@ private:
 };
 
 // Appends every non-empty line of `fileName` to `list`. True when at least one line was added; false
-// (and `list` unchanged) for an empty name, a file that does not exist or has no entry. A file that
+// (and `list` unchanged) for an empty name, a file that does not exist, is no regular file (a folder,
+// a pipe, a device) or has no entry. A file that
 // exists but cannot be opened or read raises EInOutError; `list` is then unchanged too.
 bool ReadPlaylist(const std::string& fileName, std::vector<std::string>& list);
 

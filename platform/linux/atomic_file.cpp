@@ -110,14 +110,16 @@ bool ReplaceFileContents(const std::string& path, std::string_view bytes, const 
         ok = ::fchmod(fd, old.st_mode & 07777) == 0;
     }
     ok = ok && WriteAll(fd, bytes);
-    ok = ok && ::fsync(fd) == 0;
+    ok = ok && (!options.sync || ::fsync(fd) == 0);
     ok = (::close(fd) == 0) && ok;
     ok = ok && ::rename(temp.c_str(), target.c_str()) == 0;
     if (!ok) {
         ::unlink(temp.c_str());
         return false;
     }
-    SyncFolder(folder);
+    if (options.sync) {
+        SyncFolder(folder);
+    }
     return true;
 }
 

@@ -245,6 +245,7 @@ bool FileRegistryStore::Update(const std::function<bool(RegistryTree&)>& change,
     ReplaceOptions options;
     options.mode = 0600;
     options.tempPath = tempPath_;
+    options.sync = sync_;
     if (!ReplaceFileContents(path_, FormatRegistryFile(current), options)) {
         return false;
     }

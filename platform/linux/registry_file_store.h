@@ -29,6 +29,9 @@ public:
     const std::string& Path() const { return path_; }
     // How long a writer waits for another writer's lock before it gives up (default 10 s).
     void SetLockTimeout(std::chrono::milliseconds timeout) { lockTimeout_ = timeout; }
+    // Whether each write is flushed to disk (default). Only tests about something other than
+    // durability turn it off.
+    void SetSyncToDisk(bool sync) { sync_ = sync; }
 
     bool Load(RegistryTree& tree) override;
     bool Update(const std::function<bool(RegistryTree&)>& change, RegistryTree& tree) override;
@@ -45,6 +48,7 @@ private:
     std::string lockPath_;
     std::string tempPath_;
     std::chrono::milliseconds lockTimeout_{10000};
+    bool sync_ = true;
 };
 
 } // namespace tunefold::platform

@@ -1,8 +1,10 @@
 // Keys and values through the service, over the in-memory store.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <memory>
 
+#include "platform/linux/registry_file_store.h"
 #include "platform/registry.h"
 #include "platform/virtual/virtual_registry.h"
 
@@ -137,11 +139,12 @@ TEST_F(RegistryKeyTest, AFailingStoreFailsEveryCallAndChangesNothing) {
     EXPECT_EQ(store->Tree(), before);
 }
 
-TEST(RegistryAccessor, VirtualPlatformGetsOneLastingInMemoryStore) {
-    // The test main asks for the virtual platform, so nothing here can reach a real file.
+TEST(RegistryAccessor, DefaultIsOneLastingFileStoreInTheConfigFolder) {
     InstallRegistryStore(nullptr);
     auto first = CurrentRegistryStore();
-    EXPECT_NE(dynamic_cast<VirtualRegistryStore*>(first.get()), nullptr);
+    auto* file = dynamic_cast<FileRegistryStore*>(first.get());
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(file->Path(), std::string(std::getenv("XDG_CONFIG_HOME")) + "/tunefold/registry.reg");
     EXPECT_EQ(CurrentRegistryStore(), first);
 
     auto mine = std::make_shared<VirtualRegistryStore>();

@@ -69,6 +69,9 @@ TEST(PlaylistRead, ResultAndTheListAreLeftAloneWhenNothingIsRead) {
     EXPECT_FALSE(ReadPlaylist("", list));
     EXPECT_FALSE(ReadPlaylist((folder / "missing.lst").string(), list));
     EXPECT_FALSE(ReadPlaylist(folder.string(), list)); // a folder is no playlist
+    ASSERT_EQ(::mkfifo((folder / "pipe.lst").c_str(), 0600), 0);
+    EXPECT_FALSE(ReadPlaylist((folder / "pipe.lst").string(), list)); // would wait for a writer
+    EXPECT_FALSE(ReadPlaylist("/dev/zero", list));                    // would never end
     for (std::string_view empty : {"", "\r\n\r\r\n",
                                    "\x1a"
                                    "a.mp3\r\n"}) {

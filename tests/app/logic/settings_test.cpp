@@ -154,7 +154,8 @@ TEST_F(SettingsTest, KindsAreStoredAsTheirDocumentedRegistryTypes) {
     WriteSettingValue(HKEY_CURRENT_USER, SettingsKeyPath, "Gain", 1.0);
     WriteSettingValue(HKEY_CURRENT_USER, SettingsKeyPath, "Price", CurrencyValue{10000});
     WriteSettingValue(HKEY_CURRENT_USER, SettingsKeyPath, "When", DateTimeValue{2.0});
-    const auto& values = store->Tree().keys.at("HKEY_CURRENT_USER\\Software\\Brenvik\\Tunefold\\2.0");
+    const platform::RegistryTree stored = store->Tree();
+    const auto& values = stored.keys.at("HKEY_CURRENT_USER\\Software\\Brenvik\\Tunefold\\2.0");
     EXPECT_EQ(values.at("Buffers"), RegistryValue::Integer(0xFFFFFFFEu));
     EXPECT_EQ(values.at("Scheme"), RegistryValue::String("Y"));
     EXPECT_EQ(values.at("On"), RegistryValue::Integer(1));
