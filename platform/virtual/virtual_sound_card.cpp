@@ -94,8 +94,14 @@ void VirtualSoundCard::ResetAll() {
     calls_.clear();
     lateFlags_.clear();
     wavPath_.clear();
+    recordLimit_ = std::size_t{256} << 20;
     lastFlags_ = 0;
     lastDevice_ = -1;
+}
+
+void VirtualSoundCard::SetRecordLimit(std::size_t bytes) {
+    std::lock_guard lock(mutex_);
+    recordLimit_ = bytes;
 }
 
 void VirtualSoundCard::RecordToFile(const std::string& path) {
@@ -225,7 +231,9 @@ std::uint64_t VirtualSoundCard::PlayLocked(Device& device, std::uint64_t frames,
         std::uint64_t take = std::min(leftFrames, frames - total);
         DWORD bytes = static_cast<DWORD>(std::min<std::uint64_t>(take * block, left));
         const auto* data = reinterpret_cast<const std::uint8_t*>(header->lpData) + device.headOffset;
-        played_.insert(played_.end(), data, data + bytes);
+        if (played_.size() + bytes <= recordLimit_) {
+            played_.insert(played_.end(), data, data + bytes);
+        }
         if (!wavPath_.empty()) {
             device.recorded.insert(device.recorded.end(), data, data + bytes);
         }

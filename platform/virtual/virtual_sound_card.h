@@ -72,6 +72,8 @@ public:
     void ResetAll();
     // Also write everything played by the next sessions to this WAV file when a device closes ("" off).
     void RecordToFile(const std::string& path);
+    // Recording in memory stops after this many bytes (a headless program may play for hours).
+    void SetRecordLimit(std::size_t bytes);
 
     // ---- the clock, manual mode ----
     // Plays up to `frames` sample frames of what is queued on every open, unpaused device; returns the
@@ -138,6 +140,7 @@ private:
     std::map<HWAVEOUT, DeviceRef> open_;
     HWAVEOUT nextHandle_ = 0x1000;
     std::vector<std::uint8_t> played_;
+    std::size_t recordLimit_ = std::size_t{256} << 20;
     std::vector<DWORD> playedLengths_;
     std::map<std::string, int> calls_;
     std::string wavPath_;

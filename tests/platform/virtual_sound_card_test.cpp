@@ -85,10 +85,15 @@ TEST_F(VirtualCardTest, PlaysHeadersInOrderAndReturnsEachAfterItsLastFrame) {
     expected.insert(expected.end(), 10, 'b');
     EXPECT_EQ(card.Played(), expected);
     EXPECT_EQ(card.PlayedHeaderLengths(), (std::vector<DWORD>{16, 10}));
+    card.SetRecordLimit(card.Played().size());
+    card.PrepareHeader(h, &a.header);
+    card.Write(h, &a.header);
+    card.AdvanceAll();
+    EXPECT_EQ(card.Played(), expected) << "past the limit nothing more is kept";
     MMTIME t;
     ASSERT_EQ(card.GetPosition(h, t), MMSYSERR_NOERROR);
     EXPECT_EQ(t.wType, TIME_SAMPLES);
-    EXPECT_EQ(t.value, 7u);
+    EXPECT_EQ(t.value, 11u);
     EXPECT_EQ(card.Close(h), MMSYSERR_NOERROR);
     EXPECT_EQ(log.messages.back(), WOM_CLOSE);
     EXPECT_EQ(card.Close(h), MMSYSERR_INVALHANDLE);
