@@ -129,6 +129,8 @@ protected:
         ASSERT_NE(home, nullptr);
         std::ofstream(fs::path(home) / ".asoundrc")
             << "pcm.!default { type pulse }\nctl.!default { type pulse }\n";
+        const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+        savedRuntime = runtime != nullptr ? runtime : "";
         setenv("PULSE_SERVER", ("unix:" + socket).c_str(), 1);
         setenv("XDG_RUNTIME_DIR", (dir / "runtime").c_str(), 1);
 
@@ -161,7 +163,11 @@ protected:
     void TearDown() override {
         End(recorder);
         End(server);
+        // The rest of the run keeps its own runtime folder.
+        setenv("XDG_RUNTIME_DIR", savedRuntime.c_str(), 1);
+        unsetenv("PULSE_SERVER");
     }
+    std::string savedRuntime;
     fs::path dir;
     std::string socket;
     pid_t server = -1;
