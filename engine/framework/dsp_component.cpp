@@ -294,27 +294,59 @@ TMMDSPComponent* TMMCustomSoundComponent::SegmentStart(bool markUpstream) {
 
 void TMMCustomSoundComponent::Apply(TMMDSPComponent* stage, Walk op) {
     switch (op) {
-    case Walk::Opened: stage->Opened(); break;
-    case Walk::Started: stage->Started(); break;
-    case Walk::Paused: stage->Paused(); break;
-    case Walk::Restarted: stage->Restarted(); break;
-    case Walk::Reset: stage->Reset(); break;
-    case Walk::Looped: stage->Looped(); break;
-    case Walk::Closed: stage->Closed(); break;
-    case Walk::Stopped: stage->Stopped(); break;
+    case Walk::Opened:
+        stage->Opened();
+        break;
+    case Walk::Started:
+        stage->Started();
+        break;
+    case Walk::Paused:
+        stage->Paused();
+        break;
+    case Walk::Restarted:
+        stage->Restarted();
+        break;
+    case Walk::Reset:
+        stage->Reset();
+        break;
+    case Walk::Looped:
+        stage->Looped();
+        break;
+    case Walk::Closed:
+        stage->Closed();
+        break;
+    case Walk::Stopped:
+        stage->Stopped();
+        break;
     }
 }
 
 void TMMCustomSoundComponent::ApplyBase(Walk op) {
     switch (op) {
-    case Walk::Opened: TMMDSPComponent::Opened(); break;
-    case Walk::Started: TMMDSPComponent::Started(); break;
-    case Walk::Paused: TMMDSPComponent::Paused(); break;
-    case Walk::Restarted: TMMDSPComponent::Restarted(); break;
-    case Walk::Reset: TMMDSPComponent::Reset(); break;
-    case Walk::Looped: TMMDSPComponent::Looped(); break;
-    case Walk::Closed: TMMDSPComponent::Closed(); break;
-    case Walk::Stopped: TMMDSPComponent::Stopped(); break;
+    case Walk::Opened:
+        TMMDSPComponent::Opened();
+        break;
+    case Walk::Started:
+        TMMDSPComponent::Started();
+        break;
+    case Walk::Paused:
+        TMMDSPComponent::Paused();
+        break;
+    case Walk::Restarted:
+        TMMDSPComponent::Restarted();
+        break;
+    case Walk::Reset:
+        TMMDSPComponent::Reset();
+        break;
+    case Walk::Looped:
+        TMMDSPComponent::Looped();
+        break;
+    case Walk::Closed:
+        TMMDSPComponent::Closed();
+        break;
+    case Walk::Stopped:
+        TMMDSPComponent::Stopped();
+        break;
     }
 }
 
@@ -355,13 +387,29 @@ void TMMCustomSoundComponent::WalkBackward(Walk op) {
     ApplyBase(op);
 }
 
-void TMMCustomSoundComponent::Opened() { WalkForward(Walk::Opened); }
-void TMMCustomSoundComponent::Started() { WalkForward(Walk::Started); }
-void TMMCustomSoundComponent::Paused() { WalkForward(Walk::Paused); }
-void TMMCustomSoundComponent::Restarted() { WalkForward(Walk::Restarted); }
-void TMMCustomSoundComponent::Reset() { WalkForward(Walk::Reset); }
-void TMMCustomSoundComponent::Looped() { WalkForward(Walk::Looped); }
-void TMMCustomSoundComponent::Closed() { WalkBackward(Walk::Closed); }
-void TMMCustomSoundComponent::Stopped() { WalkBackward(Walk::Stopped); }
+void TMMCustomSoundComponent::Opened() {
+    WalkForward(Walk::Opened);
+}
+void TMMCustomSoundComponent::Started() {
+    WalkForward(Walk::Started);
+}
+void TMMCustomSoundComponent::Paused() {
+    WalkForward(Walk::Paused);
+}
+void TMMCustomSoundComponent::Restarted() {
+    WalkForward(Walk::Restarted);
+}
+void TMMCustomSoundComponent::Reset() {
+    WalkForward(Walk::Reset);
+}
+void TMMCustomSoundComponent::Looped() {
+    WalkForward(Walk::Looped);
+}
+void TMMCustomSoundComponent::Closed() {
+    WalkBackward(Walk::Closed);
+}
+void TMMCustomSoundComponent::Stopped() {
+    WalkBackward(Walk::Stopped);
+}
 
 } // namespace tunefold

@@ -14,15 +14,28 @@ using Log = std::vector<std::string>;
 // A stage that writes every life-cycle call into a shared log.
 class RecordingStage : public TMMDSPComponent {
 public:
-    RecordingStage(std::string name, Log& log, TComponent* owner = nullptr) : TMMDSPComponent(owner), log_(log) {
+    RecordingStage(std::string name, Log& log, TComponent* owner = nullptr)
+        : TMMDSPComponent(owner), log_(log) {
         SetName(std::move(name));
     }
-    void Opened() override { Note("Opened(" + std::to_string(FBufferSize) + ")"); TMMDSPComponent::Opened(); }
-    void Closed() override { Note("Closed"); TMMDSPComponent::Closed(); }
-    void Started() override { Note("Started"); TMMDSPComponent::Started(); }
+    void Opened() override {
+        Note("Opened(" + std::to_string(FBufferSize) + ")");
+        TMMDSPComponent::Opened();
+    }
+    void Closed() override {
+        Note("Closed");
+        TMMDSPComponent::Closed();
+    }
+    void Started() override {
+        Note("Started");
+        TMMDSPComponent::Started();
+    }
     void Paused() override { Note("Paused"); }
     void Restarted() override { Note("Restarted"); }
-    void Stopped() override { Note("Stopped"); TMMDSPComponent::Stopped(); }
+    void Stopped() override {
+        Note("Stopped");
+        TMMDSPComponent::Stopped();
+    }
     void Reset() override { Note("Reset"); }
     void Looped() override { Note("Looped"); }
 
@@ -45,12 +58,30 @@ public:
 class DeviceStage : public TMMCustomSoundComponent {
 public:
     DeviceStage(std::string name, Log& log) : log_(log) { SetName(std::move(name)); }
-    void Opened() override { Note("Opened"); TMMCustomSoundComponent::Opened(); }
-    void Closed() override { Note("Closed"); TMMCustomSoundComponent::Closed(); }
-    void Started() override { Note("Started"); TMMCustomSoundComponent::Started(); }
-    void Stopped() override { Note("Stopped"); TMMCustomSoundComponent::Stopped(); }
-    void Paused() override { Note("Paused"); TMMCustomSoundComponent::Paused(); }
-    void Reset() override { Note("Reset"); TMMCustomSoundComponent::Reset(); }
+    void Opened() override {
+        Note("Opened");
+        TMMCustomSoundComponent::Opened();
+    }
+    void Closed() override {
+        Note("Closed");
+        TMMCustomSoundComponent::Closed();
+    }
+    void Started() override {
+        Note("Started");
+        TMMCustomSoundComponent::Started();
+    }
+    void Stopped() override {
+        Note("Stopped");
+        TMMCustomSoundComponent::Stopped();
+    }
+    void Paused() override {
+        Note("Paused");
+        TMMCustomSoundComponent::Paused();
+    }
+    void Reset() override {
+        Note("Reset");
+        TMMCustomSoundComponent::Reset();
+    }
     void SetNumBuffers(int) override {}
     int GetNumBuffers() const override { return 0; }
     void SetDeviceID(TMMDeviceId) override {}
@@ -263,7 +294,8 @@ TEST(ChainWalk, FiveStageChainWithDeviceInTheMiddle) {
     log.clear();
 
     d.Opened();
-    EXPECT_EQ(log, (Log{"D.Opened", "S.Opened(4096)", "P1.Opened(4096)", "P2.Opened(4096)", "P3.Opened(4096)"}));
+    EXPECT_EQ(log,
+              (Log{"D.Opened", "S.Opened(4096)", "P1.Opened(4096)", "P2.Opened(4096)", "P3.Opened(4096)"}));
     EXPECT_TRUE(d.IsOpened());
     EXPECT_FALSE(d.DeviceUpstream());
 
@@ -281,8 +313,8 @@ TEST(ChainWalk, FiveStageChainWithDeviceInTheMiddle) {
     log.clear();
     d.Stopped();
     d.Closed();
-    EXPECT_EQ(log, (Log{"D.Stopped", "S.Stopped", "P1.Stopped", "P2.Stopped", "P3.Stopped", "D.Closed", "S.Closed",
-                        "P1.Closed", "P2.Closed", "P3.Closed"}));
+    EXPECT_EQ(log, (Log{"D.Stopped", "S.Stopped", "P1.Stopped", "P2.Stopped", "P3.Stopped", "D.Closed",
+                        "S.Closed", "P1.Closed", "P2.Closed", "P3.Closed"}));
     EXPECT_FALSE(d.IsOpened());
 }
 
