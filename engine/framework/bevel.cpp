@@ -2,25 +2,6 @@
 
 namespace tunefold {
 
-void TMMBevel::Changed() {
-    if (FUpdateCount > 0) {
-        FPendingChange = true;
-        return;
-    }
-    if (OnChange)
-        OnChange();
-}
-
-void TMMBevel::EndUpdate() {
-    if (FUpdateCount == 0)
-        return;
-    if (--FUpdateCount == 0 && FPendingChange) {
-        FPendingChange = false;
-        if (OnChange)
-            OnChange();
-    }
-}
-
 void TMMBevel::Assign(const TMMBevel& s) {
     if (&s == this)
         return;

@@ -5,6 +5,7 @@
 
 #include <functional>
 
+#include "engine/framework/observer.h"
 #include "engine/framework/raster.h"
 
 namespace tunefold {
@@ -12,7 +13,7 @@ namespace tunefold {
 enum TBevelCut { bvNone, bvLowered, bvRaised, bvSpace };
 enum TBorderStyle { bsNone, bsSingle };
 
-class TMMBevel {
+class TMMBevel : public TMMObject {
 public:
     TMMBevel() = default;
     TMMBevel(const TMMBevel&) = delete;
@@ -47,18 +48,12 @@ public:
 
     // Copies all thirteen values inside one update: the owner hears of it once.
     void Assign(const TMMBevel& source);
-
-    // Groups changes: the notification goes out once, at the outermost EndUpdate, if anything changed.
-    void BeginUpdate() { ++FUpdateCount; }
-    void EndUpdate();
+    std::string ClassName() const override { return "TMMBevel"; }
 
     // Pixels the frame takes on every side.
     int BevelExtent() const;
     // Paints the frame into `r` from the outside in and returns the rectangle inside it.
     TRect PaintBevel(TRaster& canvas, TRect r, bool paintBorder) const;
-
-    // The owner's answer to a change.
-    std::function<void()> OnChange;
 
 private:
     template <class T>
@@ -68,7 +63,6 @@ private:
         field = value;
         Changed();
     }
-    void Changed();
 
     TBevelCut FBevelInner = bvNone;
     TBevelCut FBevelOuter = bvLowered;
@@ -83,8 +77,6 @@ private:
     TColor FOuterLightColor = clBtnHighlight;
     TColor FInnerShadowColor = clBtnShadow;
     TColor FOuterShadowColor = clBtnShadow;
-    int FUpdateCount = 0;
-    bool FPendingChange = false;
 };
 
 // `width` nested one-pixel rectangles: top and left edges in `topLeft`, bottom and right edges in

@@ -132,7 +132,7 @@ void TMMControl::Click() {
 
 TMMBevelControl::TMMBevelControl(TComponent* owner)
     : TMMControl(owner), FBevel(std::make_unique<TMMBevel>()) {
-    FBevel->OnChange = [this] { BevelChanged(); };
+    FBevel->SetOwnerCallback([this](TMMObject*, std::intptr_t) { BevelChanged(); });
 }
 
 TRect TMMBevelControl::BeveledRect() const {
