@@ -125,10 +125,12 @@ TEST(UpdateCounter, BurstIsReportedOnceAtTheEnd) {
     int changing = 0, changed = 0;
     std::intptr_t seen = 0;
     c.OnChange = [&](TObject*) { ++changing; };
-    c.SetOwnerCallback([&](TMMObject*, std::intptr_t data) {
-        ++changed;
-        seen = data;
-    }, 77);
+    c.SetOwnerCallback(
+        [&](TMMObject*, std::intptr_t data) {
+            ++changed;
+            seen = data;
+        },
+        77);
     c.Touch();
     EXPECT_EQ(changing, 1);
     EXPECT_EQ(changed, 1);
@@ -158,9 +160,12 @@ public:
 class ObjectListTest : public testing::Test {
 protected:
     void SetUp() override {
-        RegisterObjectClass({"TTestBand", [] { return std::make_unique<Band>(); },
-                             [](TMMObject& o, TStream& s) { static_cast<Band&>(o).value = s.ReadValue<std::int32_t>(); },
-                             [](const TMMObject& o, TStream& s) { s.WriteValue<std::int32_t>(static_cast<const Band&>(o).value); }});
+        RegisterObjectClass(
+            {"TTestBand", [] { return std::make_unique<Band>(); },
+             [](TMMObject& o, TStream& s) { static_cast<Band&>(o).value = s.ReadValue<std::int32_t>(); },
+             [](const TMMObject& o, TStream& s) {
+                 s.WriteValue<std::int32_t>(static_cast<const Band&>(o).value);
+             }});
     }
     void TearDown() override { UnregisterObjectClass("TTestBand"); }
 };
@@ -210,8 +215,8 @@ TEST_F(ObjectListTest, StreamErrorsKeepTheListWhole) {
         EXPECT_STREQ(e.what(), "Class <TZZ> not registered");
     }
 
-    TMemoryStream truncated(std::vector<std::uint8_t>{'O', 'B', 'J', 0, 1, 2, 0, 9, 'T', 'T', 'e', 's', 't', 'B',
-                                                      'a', 'n', 'd', 1, 2});
+    TMemoryStream truncated(std::vector<std::uint8_t>{'O', 'B', 'J', 0, 1, 2, 0, 9, 'T', 'T', 'e', 's', 't',
+                                                      'B', 'a', 'n', 'd', 1, 2});
     EXPECT_THROW(list.LoadFromStream(truncated), EReadError);
     ASSERT_EQ(list.Count(), 1);
     EXPECT_EQ(static_cast<Band*>(list.Items(0))->value, 5);

@@ -1,10 +1,14 @@
 #include "engine/framework/pcm.h"
 
+#include "support/test_env.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <string>
 #include <vector>
 
 namespace tunefold {
@@ -101,18 +105,24 @@ TEST(PcmFormat, Description) {
     EXPECT_EQ(FormatDescription(nullptr), "Unknown");
 }
 
+// Builds a German locale into the test sandbox (no system change) and reads the separators from it.
 TEST(PcmFormat, DescriptionFollowsLocaleDecimalSeparator) {
-    const char* saved = std::getenv("LC_ALL");
-    std::string keep = saved ? saved : "";
+    const std::filesystem::path dir = test::Sandbox() / "locales";
+    std::filesystem::create_directories(dir);
+    const std::string build =
+        "localedef -i de_DE -f UTF-8 " + (dir / "de_DE.UTF-8").string() + " >/dev/null 2>&1";
+    if (std::system(build.c_str()) != 0) {
+        GTEST_SKIP() << "localedef cannot build de_DE here";
+    }
+    setenv("LOCPATH", dir.c_str(), 1);
     setenv("LC_ALL", "de_DE.UTF-8", 1);
     WAVEFORMATEX cd = Pcm(16, 2, 44100);
-    std::string text = FormatDescription(&cd);
-    setenv("LC_ALL", keep.c_str(), 1);
-    if (LastFormatSeparators().second == ',') {
-        EXPECT_EQ(text, "44,100 kHz; 16 Bit; Stereo");
-    } else {
-        GTEST_SKIP() << "the de_DE locale is not installed here";
-    }
+    const std::string german = FormatDescription(&cd);
+    setenv("LC_ALL", "C", 1);
+    const std::string plain = FormatDescription(&cd);
+    unsetenv("LOCPATH");
+    EXPECT_EQ(german, "44,100 kHz; 16 Bit; Stereo");
+    EXPECT_EQ(plain, "44.100 kHz, 16 Bit, Stereo");
 }
 
 TEST(PcmNumeric, MulDivRounding) {
