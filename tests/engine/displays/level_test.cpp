@@ -1,4 +1,6 @@
 #include "engine/displays/level.h"
+#include "engine/framework/display_timer.h"
+#include "platform/virtual/virtual_timers.h"
 
 #include <gtest/gtest.h>
 
@@ -191,6 +193,39 @@ TEST(LevelMeter, PeakHoldsFortyOneTicksThenFallsOneSpotPerTick) {
     EXPECT_EQ(m.PeakSpot(), 0);
     EXPECT_EQ(m.LitSpots(), 0);
     EXPECT_EQ(LitSpotsInPicture(m), 0);
+}
+
+TEST(LevelMeter, PeaksFallOnTheSharedDisplayTimer) {
+    platform::VirtualTimers clock;
+    platform::ScopedTimers use(clock);
+    {
+        TMMLevel m;
+        PlayerMeter(m);
+        ASSERT_TRUE(m.PeakTimerAdded());
+        EXPECT_TRUE(DisplayTimerRunning());
+        const auto full = Chunk(32767, 0);
+        m.ShowData(full.data());
+        clock.Advance(25 * 40);
+        EXPECT_EQ(m.PeakSpot(), 71);
+        clock.Advance(25);
+        EXPECT_EQ(m.PeakSpot(), 70);
+        // No peaks, or disabled: the meter's client is suspended and the peak stays.
+        m.SetNumPeaks(0);
+        clock.Advance(250);
+        EXPECT_EQ(m.PeakSpot(), 70);
+        m.SetNumPeaks(1);
+        clock.Advance(25);
+        EXPECT_EQ(m.PeakSpot(), 69);
+        m.SetEnabled(false);
+        m.ApplyLevel(32767);
+        clock.Advance(250);
+        m.SetEnabled(true);
+        m.ShowData(full.data());
+        clock.Advance(25 * 40);
+        EXPECT_EQ(m.PeakSpot(), 71);
+    }
+    // The last display gone, the shared timer stops.
+    EXPECT_FALSE(DisplayTimerRunning());
 }
 
 TEST(LevelMeter, ChannelsEightBitGainAndLinearMapping) {
