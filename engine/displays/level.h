@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 
+#include "engine/displays/display_client.h"
 #include "engine/displays/display_timer_client.h"
 #include "engine/displays/display_types.h"
 #include "engine/framework/dib_control.h"
@@ -23,16 +24,17 @@ enum TMMLevelDirection { dirNormal, dirReversed, dirSymetric };
 using TMMLevelDrawBar =
     std::function<void(TObject* sender, TRaster& canvas, int peak, int spots, const TRect& rect)>;
 
-class TMMCustomLevel : public TMMDIBGraphicControl {
+class TMMCustomLevel : public TMMDIBGraphicControl, public TMMDisplayClient {
 public:
     explicit TMMCustomLevel(TComponent* owner = nullptr);
     ~TMMCustomLevel() override;
 
     // ---- the display interface the connector uses ----
-    void SetDisplayFormat(const WAVEFORMATEX* format);
-    int BytesPerUpdate() const { return (FBitLength + 1) * (FMode + 1) * FSamples; }
-    void ShowData(const void* data);
-    void ResetDisplay();
+    void SetDisplayFormat(const WAVEFORMATEX* format) override;
+    int BytesPerUpdate() const override { return (FBitLength + 1) * (FMode + 1) * FSamples; }
+    void ShowData(const void* data) override;
+    void ResetDisplay() override;
+    TComponent* DisplayComponent() override { return this; }
 
     // ---- properties ----
     void SetEnabled(bool v) override;

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/displays/display_client.h"
 #include "engine/displays/display_timer_client.h"
 #include "engine/displays/display_types.h"
 #include "engine/framework/dib_control.h"
@@ -32,7 +33,7 @@ using TMMSpectrumDrawBar =
     std::function<void(TObject* sender, TRaster& canvas, int peak, int value, const TRect& rect)>;
 using TMMSpectrumClear = std::function<void(TObject* sender, TRaster& canvas, const TRect& rect)>;
 
-class TMMSpectrum : public TMMDIBGraphicControl {
+class TMMSpectrum : public TMMDIBGraphicControl, public TMMDisplayClient {
 public:
     static constexpr int kMaxFFTLength = 4096;
 
@@ -40,10 +41,11 @@ public:
     ~TMMSpectrum() override;
 
     // ---- the display interface the connector uses ----
-    void SetDisplayFormat(const WAVEFORMATEX* format);
-    int BytesPerUpdate() const { return (FBitLength + 1) * (FMode + 1) * FFFTLength; }
-    void ShowData(const void* data);
-    void ResetDisplay();
+    void SetDisplayFormat(const WAVEFORMATEX* format) override;
+    int BytesPerUpdate() const override { return (FBitLength + 1) * (FMode + 1) * FFFTLength; }
+    void ShowData(const void* data) override;
+    void ResetDisplay() override;
+    TComponent* DisplayComponent() override { return this; }
 
     // ---- properties ----
     void SetEnabled(bool v) override;
