@@ -43,6 +43,15 @@ TColor PaletteColor(TColor c) {
     return best;
 }
 
+TColor TMMDIBGraphicControl::CachedPaletteColor(TColor c) const {
+    CacheEntry& e = FPaletteCache[(c * 2654435761u) >> 27];
+    if (e.color != c) {
+        e.color = c;
+        e.mapped = PaletteColor(c);
+    }
+    return e.mapped;
+}
+
 TMMDIBGraphicControl::TMMDIBGraphicControl(TComponent* owner) : TMMGraphicControl(owner) {
     FNoFill = true;
 }

@@ -3,6 +3,8 @@
 // (colours kept exactly); the pixels themselves always live in a 32-bit raster.
 #pragma once
 
+#include <array>
+
 #include "engine/framework/controls.h"
 #include "engine/framework/errors.h"
 
@@ -23,13 +25,21 @@ public:
     void SetBitsPerPixel(int bits);
 
     // The colour the bitmap really holds for `c` at the current depth.
-    TColor DIBColor(TColor c) const { return FBitsPerPixel == 8 ? PaletteColor(c) : c; }
+    TColor DIBColor(TColor c) const { return FBitsPerPixel == 8 ? CachedPaletteColor(c) : c; }
 
 protected:
     // Rebuild pictures that depend on the depth; the control repaints afterwards.
     virtual void BitsPerPixelChanged() {}
 
 private:
+    // Drawing asks for the same few colours thousands of times per picture; the palette search
+    // runs once per colour.
+    TColor CachedPaletteColor(TColor c) const;
+    struct CacheEntry {
+        TColor color = 0xFFFFFFFFu; // no colour has this value: the entry is empty
+        TColor mapped = 0;
+    };
+    mutable std::array<CacheEntry, 32> FPaletteCache{};
     int FBitsPerPixel = 8;
 };
 
