@@ -163,14 +163,16 @@ void TMMConnector::SetSlot(Group g, int index, TMMDisplayClient* v) {
                 return; // one display, one slot of its group
     }
     std::lock_guard lock(FLock);
-    if (slots[i] != nullptr && slots[i]->DisplayComponent() != nullptr)
-        RemoveFreeNotification(slots[i]->DisplayComponent());
+    TComponent*& component = FSlotComponents[g][i];
+    if (component != nullptr)
+        RemoveFreeNotification(component);
     slots[i] = v;
+    component = v != nullptr ? v->DisplayComponent() : nullptr;
     FGroups[g].pending = false;
     FGroups[g].hasDisplays = !Displays(g).empty();
     if (v != nullptr) {
-        if (v->DisplayComponent() != nullptr)
-            FreeNotification(v->DisplayComponent());
+        if (component != nullptr)
+            FreeNotification(component);
         if (FDisplayFormat)
             v->SetDisplayFormat(FDisplayFormat.get());
     }
@@ -196,10 +198,11 @@ void TMMConnector::Notification(TComponent* component, TOperation operation) {
         return;
     for (int g = 0; g < kGroupCount; ++g)
         for (int i = 0; i < kSlotCount[g]; ++i) {
-            TMMDisplayClient* d = FSlots[g][static_cast<std::size_t>(i)];
-            if (d != nullptr && d->DisplayComponent() == component) {
+            if (FSlots[g][static_cast<std::size_t>(i)] != nullptr &&
+                FSlotComponents[g][static_cast<std::size_t>(i)] == component) {
                 std::lock_guard lock(FLock);
                 FSlots[g][static_cast<std::size_t>(i)] = nullptr;
+                FSlotComponents[g][static_cast<std::size_t>(i)] = nullptr;
                 FGroups[g].hasDisplays = !Displays(static_cast<Group>(g)).empty();
                 if (g == gLevels)
                     FLevel[static_cast<std::size_t>(i)] = nullptr;

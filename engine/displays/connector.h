@@ -169,6 +169,9 @@ private:
     std::array<TMMLevel*, 2> FLevel{};
     std::array<TMMSpectrum*, 4> FSpectrum{};
     std::array<std::array<TMMDisplayClient*, 4>, kGroupCount> FSlots{};
+    // The component behind each slot, kept at attachment: a display being destroyed can no longer
+    // be asked for it.
+    std::array<std::array<TComponent*, 4>, kGroupCount> FSlotComponents{};
 
     std::uint64_t FSerial = 0;
     bool FConnectorStarted = false;
