@@ -2,9 +2,6 @@
 
 #include <atomic>
 
-#include "platform/platform_mode.h"
-#include "platform/virtual/virtual_timers.h"
-
 namespace tunefold::platform {
 
 MMRESULT TimerService::timeGetDevCaps(TIMECAPS* caps, UINT size) const {
@@ -60,19 +57,13 @@ int TimerService::BeginPeriodCalls() {
 
 namespace {
 std::atomic<TimerService*> installed{nullptr};
-
-TimerService& DefaultTimers() {
-    if (VirtualPlatformRequested()) {
-        static VirtualTimers shared;
-        return shared;
-    }
-    return RealTimerService();
-}
 } // namespace
 
 TimerService& Timers() {
     TimerService* service = installed.load();
-    return service != nullptr ? *service : DefaultTimers();
+    // Timers need no hardware, so even the virtual platform runs on the real clock by default: a
+    // headless program keeps its displays moving. Tests that want a clock of their own install one.
+    return service != nullptr ? *service : RealTimerService();
 }
 
 TimerService* SetTimers(TimerService* service) {

@@ -75,8 +75,8 @@ private:
     int beginCalls_ = 0;
 };
 
-// The backend in force: the one installed with SetTimers, else the process's default (virtual when
-// the virtual platform was requested, real otherwise).
+// The backend in force: the one installed with SetTimers, else the real one (also under the virtual
+// platform: a timer needs no hardware). Tests that need determinism install a VirtualTimers.
 TimerService& Timers();
 // Installs `service` (nullptr: back to the default) and returns the one installed before. The
 // caller keeps ownership and must restore the old one before `service` goes away.

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <mutex>
 
+#include "engine/framework/threads.h"
 #include "platform/mm_timer.h"
 
 namespace tunefold {
@@ -91,7 +92,13 @@ void Tick(platform::MMTimerId /*id*/) {
             c->Elapsed += kDisplayTimerPeriod;
             if (c->Elapsed >= c->Interval) {
                 if (c->Callback) {
-                    c->Callback(c, c->Component);
+                    // A client that throws must not leave the walk half done: every later tick
+                    // would be skipped as overlapping.
+                    try {
+                        c->Callback(c, c->Component);
+                    } catch (...) {
+                        HandleThreadException(std::current_exception());
+                    }
                 }
                 c->Elapsed = 0;
             }

@@ -182,14 +182,15 @@ TThread::~TThread() {
 }
 
 void TThread::Resume() {
-    {
-        std::lock_guard lock(state_->mutex);
-        if (state_->cancelled) {
-            return;
-        }
-        state_->started = true;
+    // A self-freeing thread may be gone the moment it runs: keep its state alive through our own
+    // reference and wake it while still holding the lock, so nothing here is touched afterwards.
+    std::shared_ptr<State> s = state_;
+    std::lock_guard lock(s->mutex);
+    if (s->cancelled) {
+        return;
     }
-    state_->cond.notify_all();
+    s->started = true;
+    s->cond.notify_all();
 }
 
 bool TThread::Suspended() const {

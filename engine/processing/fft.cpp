@@ -482,8 +482,29 @@ void DoRealFFT(const TMMRealFFT* plan, float* data, int /*direction*/) {
     data[0] = z0r + z0i;
     data[1] = 0;
     // X[k] = A Z[k] + B conj(Z[N/2-k]) with A = (ar, -ac), B = (1 - ar, ac); for the mirror bin
-    // N/2 - k the same table entry gives A' = (ar, ac) and B' = (1 - ar, -ac).
-    for (std::int64_t k = 1; k < quarter; ++k) {
+    // N/2 - k the same table entry gives A' = (ar, ac) and B' = (1 - ar, -ac). Two bins k, k + 1
+    // and their mirrors go together; the pairs never overlap their mirrors below N/4.
+    const simd::V4 one = simd::Splat(1.0f);
+    const simd::V4 conjSign = simd::Set(1.0f, -1.0f, 1.0f, -1.0f);
+    const simd::V4 rotSign = simd::Set(-1.0f, 1.0f, -1.0f, 1.0f);
+    std::int64_t k = 1;
+    for (; k + 1 < quarter; k += 2) {
+        float* pk = data + 2 * k;
+        float* pm = data + 2 * (half - k - 1);
+        const simd::V4 zk = simd::Load(pk);
+        const simd::V4 zm = simd::SwapHalves(simd::Load(pm)); // Z[N/2-k], Z[N/2-k-1]
+        const simd::V4 coef = simd::Load(plan->Split + 2 * k);
+        const simd::V4 ac = simd::DupEven(coef);
+        const simd::V4 ar = simd::DupOdd(coef);
+        const simd::V4 br = one - ar;
+        const simd::V4 zkS = simd::SwapPairs(zk);
+        const simd::V4 zmS = simd::SwapPairs(zm);
+        const simd::V4 xk = ar * zk + ac * (zkS * conjSign) + br * (zm * conjSign) + ac * zmS;
+        const simd::V4 xm = ar * zm + ac * (zmS * rotSign) + br * (zk * conjSign) - ac * zkS;
+        simd::Store(pk, xk);
+        simd::Store(pm, simd::SwapHalves(xm));
+    }
+    for (; k < quarter; ++k) {
         const float ac = plan->Split[2 * k];
         const float ar = plan->Split[2 * k + 1];
         const float br = 1.0f - ar;
@@ -491,10 +512,8 @@ void DoRealFFT(const TMMRealFFT* plan, float* data, int /*direction*/) {
         float* pm = data + 2 * (half - k);
         const float zkr = pk[0], zki = pk[1];
         const float zmr = pm[0], zmi = pm[1];
-        // A Z[k] + B conj(Z[m])
         pk[0] = ar * zkr + ac * zki + br * zmr + ac * zmi;
         pk[1] = ar * zki - ac * zkr + ac * zmr - br * zmi;
-        // A' Z[m] + B' conj(Z[k])
         pm[0] = ar * zmr - ac * zmi + br * zkr - ac * zki;
         pm[1] = ar * zmi + ac * zmr - ac * zkr - br * zki;
     }

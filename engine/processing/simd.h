@@ -54,6 +54,10 @@ inline V4 DupEven(V4 a) {
 inline V4 DupOdd(V4 a) {
     return {_mm_shuffle_ps(a.v, a.v, _MM_SHUFFLE(3, 3, 1, 1))};
 }
+// (a2, a3, a0, a1): the two complex values in the other order.
+inline V4 SwapHalves(V4 a) {
+    return {_mm_shuffle_ps(a.v, a.v, _MM_SHUFFLE(1, 0, 3, 2))};
+}
 
 #else
 
@@ -98,6 +102,9 @@ inline V4 DupEven(V4 a) {
 }
 inline V4 DupOdd(V4 a) {
     return {{a.v[1], a.v[1], a.v[3], a.v[3]}};
+}
+inline V4 SwapHalves(V4 a) {
+    return {{a.v[2], a.v[3], a.v[0], a.v[1]}};
 }
 
 #endif

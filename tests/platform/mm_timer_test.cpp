@@ -105,9 +105,8 @@ TEST(TimerService, CapsAndPeriodPairing) {
 }
 
 TEST(TimerService, AccessorFollowsTheInstalledService) {
-    // The test binary asks for the virtual platform: the default is a virtual service.
     TimerService& byDefault = Timers();
-    EXPECT_NE(dynamic_cast<VirtualTimers*>(&byDefault), nullptr);
+    EXPECT_EQ(&byDefault, &RealTimerService());
     {
         VirtualTimers mine;
         ScopedTimers use(mine);

@@ -4,6 +4,9 @@
 
 #include <vector>
 
+#include <stdexcept>
+
+#include "engine/framework/threads.h"
 #include "platform/virtual/virtual_timers.h"
 
 namespace tunefold {
@@ -163,6 +166,22 @@ TEST_F(DisplayTimerTest, ClientsMayRemoveThemselvesAndOthersInsideATick) {
     EXPECT_EQ(clock.PeriodRequests(), 0);
     clock.Advance(100);
     EXPECT_EQ(order.size(), 2u);
+}
+
+TEST_F(DisplayTimerTest, AClientThatThrowsDoesNotStopTheOthers) {
+    int handled = 0;
+    SetThreadExceptionHandler([&](std::exception_ptr) { ++handled; });
+    int calls = 0;
+    PMMTimerClient bad = AddTimerClient(
+        25, 0, [](PMMTimerClient, TComponent*) { throw std::runtime_error("meter gone"); }, nullptr);
+    PMMTimerClient good = AddTimerClient(
+        25, 0, [&](PMMTimerClient, TComponent*) { ++calls; }, nullptr);
+    clock.Advance(75);
+    SetThreadExceptionHandler(nullptr);
+    EXPECT_EQ(handled, 3);
+    EXPECT_EQ(calls, 3); // no tick was lost to the failing client
+    RemoveTimerClient(bad);
+    RemoveTimerClient(good);
 }
 
 } // namespace

@@ -1,0 +1,4 @@
+12.5 trailing words
+-3
+
+	4e1
