@@ -152,7 +152,8 @@ bool MessageLoop::WaitAndProcess(long timeoutMs) {
     {
         std::unique_lock lock(mutex_);
         if (queue_.empty()) {
-            cond_.wait_for(lock, std::chrono::milliseconds(std::max(0L, timeoutMs)), [this] { return !queue_.empty(); });
+            cond_.wait_for(lock, std::chrono::milliseconds(std::max(0L, timeoutMs)),
+                           [this] { return !queue_.empty(); });
         }
     }
     return ProcessMessages() > 0;

@@ -10,7 +10,8 @@ namespace tunefold::platform {
 class SyncEvent {
 public:
     enum class Reset { Auto, Manual };
-    explicit SyncEvent(Reset reset = Reset::Auto, bool signaled = false) : manual_(reset == Reset::Manual), signaled_(signaled) {}
+    explicit SyncEvent(Reset reset = Reset::Auto, bool signaled = false)
+        : manual_(reset == Reset::Manual), signaled_(signaled) {}
 
     void Set() {
         {
@@ -32,7 +33,8 @@ public:
         std::unique_lock lock(mutex_);
         if (timeoutMs < 0) {
             cond_.wait(lock, [this] { return signaled_; });
-        } else if (!cond_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return signaled_; })) {
+        } else if (!cond_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                   [this] { return signaled_; })) {
             return false;
         }
         if (!manual_) {

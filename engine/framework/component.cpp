@@ -59,7 +59,8 @@ void TComponent::RemoveFreeNotification(TComponent* component) {
     if (component == nullptr) {
         return;
     }
-    FFreeNotifies.erase(std::remove(FFreeNotifies.begin(), FFreeNotifies.end(), component), FFreeNotifies.end());
+    FFreeNotifies.erase(std::remove(FFreeNotifies.begin(), FFreeNotifies.end(), component),
+                        FFreeNotifies.end());
     auto& back = component->FFreeNotifies;
     back.erase(std::remove(back.begin(), back.end(), this), back.end());
 }

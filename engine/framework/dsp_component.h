@@ -19,12 +19,12 @@ namespace tunefold {
 // to the wave device), then the extension, then the data in the same zero-filled allocation.
 struct TMMBufferHeader {
     WAVEHDR wh;
-    DWORD SavedBytes;             // dwBytesRecorded kept by the output device across platform calls
-    TMMBufferHeader* NextBuffer;  // set before a push: the buffer being played now
-    BOOL32 LoopEnabled;           // set before each pull: looping was requested
-    std::int32_t LoopCount;       // requested loop passes, 0 = endless
-    std::int32_t LoopsLeft;       // passes remaining; a source decrements it when it wraps
-    BOOL32 LoopRestart;           // set by a source that wrapped to the loop start in this buffer
+    DWORD SavedBytes;            // dwBytesRecorded kept by the output device across platform calls
+    TMMBufferHeader* NextBuffer; // set before a push: the buffer being played now
+    BOOL32 LoopEnabled;          // set before each pull: looping was requested
+    std::int32_t LoopCount;      // requested loop passes, 0 = endless
+    std::int32_t LoopsLeft;      // passes remaining; a source decrements it when it wraps
+    BOOL32 LoopRestart;          // set by a source that wrapped to the loop start in this buffer
 };
 using PMMBufferHeader = TMMBufferHeader*;
 

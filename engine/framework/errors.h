@@ -12,10 +12,10 @@ public:
     explicit EMMError(const std::string& message) : std::runtime_error(message) {}
 };
 
-#define TUNEFOLD_ERROR_CLASS(Name, Base)                                                                    \
-    class Name : public Base {                                                                              \
-    public:                                                                                                 \
-        explicit Name(const std::string& message) : Base(message) {}                                        \
+#define TUNEFOLD_ERROR_CLASS(Name, Base)                                                                     \
+    class Name : public Base {                                                                               \
+    public:                                                                                                  \
+        explicit Name(const std::string& message) : Base(message) {}                                         \
     }
 
 // Framework-level errors of the component library.

@@ -10,6 +10,11 @@
 
 #include "engine/framework/errors.h"
 
+#if defined(__x86_64__) || defined(__SSE2__)
+#include <immintrin.h>
+#define TUNEFOLD_X86_KERNELS 1
+#endif
+
 namespace tunefold {
 
 void WaveFormatDeleter::operator()(WAVEFORMATEX* format) const noexcept {
@@ -17,8 +22,9 @@ void WaveFormatDeleter::operator()(WAVEFORMATEX* format) const noexcept {
 }
 
 bool IsValidPCMFormat(const WAVEFORMATEX* f) {
-    return f != nullptr && f->wFormatTag == WAVE_FORMAT_PCM && (f->wBitsPerSample == 8 || f->wBitsPerSample == 16) &&
-           (f->nChannels == 1 || f->nChannels == 2) && f->nSamplesPerSec >= 4000 && f->nSamplesPerSec <= 100000;
+    return f != nullptr && f->wFormatTag == WAVE_FORMAT_PCM &&
+           (f->wBitsPerSample == 8 || f->wBitsPerSample == 16) && (f->nChannels == 1 || f->nChannels == 2) &&
+           f->nSamplesPerSec >= 4000 && f->nSamplesPerSec <= 100000;
 }
 
 void MakePCMFormat(WAVEFORMATEX& f, int bits, int channels, DWORD rate) {
@@ -163,8 +169,8 @@ std::string FormatDescription(const WAVEFORMATEX* f) {
     // A record without rate or channels has no bits per sample to speak of: it reads as 0 Bit.
     unsigned bits = 0;
     if (f->nSamplesPerSec != 0 && f->nChannels != 0) {
-        bits = static_cast<unsigned>((static_cast<std::uint64_t>(f->nAvgBytesPerSec) * 8) / f->nSamplesPerSec /
-                                     f->nChannels);
+        bits = static_cast<unsigned>((static_cast<std::uint64_t>(f->nAvgBytesPerSec) * 8) /
+                                     f->nSamplesPerSec / f->nChannels);
     }
     char text[128];
     const unsigned khz = f->nSamplesPerSec / 1000;
@@ -173,8 +179,8 @@ std::string FormatDescription(const WAVEFORMATEX* f) {
         std::snprintf(text, sizeof text, "%u%c%03u kHz%c %u Bit%c %s", khz, decimal, frac, list, bits, list,
                       f->nChannels == 1 ? "Mono" : "Stereo");
     } else {
-        std::snprintf(text, sizeof text, "%u%c%03u kHz%c %u Bit%c %u Channels", khz, decimal, frac, list, bits,
-                      list, static_cast<unsigned>(f->nChannels));
+        std::snprintf(text, sizeof text, "%u%c%03u kHz%c %u Bit%c %u Channels", khz, decimal, frac, list,
+                      bits, list, static_cast<unsigned>(f->nChannels));
     }
     return text;
 }
@@ -201,7 +207,8 @@ std::int32_t BytesToMs(const WAVEFORMATEX& f, std::int32_t bytes) {
     return MulDivRound(bytes, 1000, AsInt(f.nAvgBytesPerSec));
 }
 std::int32_t SamplesToBytes(const WAVEFORMATEX& f, std::int32_t samples) {
-    return RoundUpToBlock(MulDivRound(samples, AsInt(f.nAvgBytesPerSec), AsInt(f.nSamplesPerSec)), f.nBlockAlign);
+    return RoundUpToBlock(MulDivRound(samples, AsInt(f.nAvgBytesPerSec), AsInt(f.nSamplesPerSec)),
+                          f.nBlockAlign);
 }
 std::int32_t SamplesToMs(const WAVEFORMATEX& f, std::int32_t samples) {
     return MulDivRound(samples, 1000, AsInt(f.nSamplesPerSec));
@@ -216,7 +223,8 @@ std::int64_t SamplesToBytes64(const WAVEFORMATEX& f, std::int64_t samples) {
     if (f.nSamplesPerSec == 0) {
         return 0;
     }
-    auto bytes = static_cast<std::int64_t>(static_cast<Extended>(samples) * f.nAvgBytesPerSec / f.nSamplesPerSec);
+    auto bytes =
+        static_cast<std::int64_t>(static_cast<Extended>(samples) * f.nAvgBytesPerSec / f.nSamplesPerSec);
     if (f.nBlockAlign != 0 && bytes % f.nBlockAlign != 0) {
         bytes += f.nBlockAlign - bytes % f.nBlockAlign;
     }
@@ -269,6 +277,108 @@ bool Scale8(std::uint8_t* s, std::size_t count, std::size_t stride, Wide gain) {
     return clipped != 0;
 }
 
+#if TUNEFOLD_X86_KERNELS
+// 16-bit samples times gains in 0..65535, eight or sixteen at a time. The signed x unsigned product is
+// rebuilt from the unsigned high half (corrected for negative samples) and the low half, shifted by 14
+// (floor) and packed back with signed saturation; lanes beyond the 16-bit range are flagged as clipped.
+// `pattern` holds the gain of every lane: one gain for mono, left/right alternating for stereo.
+template <bool SignedGain>
+__attribute__((target("avx2"))) bool Scale16Avx2(std::int16_t* s, std::size_t count, std::uint16_t left,
+                                                 std::uint16_t right, std::size_t& done) {
+    const __m256i gain =
+        _mm256_set_epi16(static_cast<short>(right), static_cast<short>(left), static_cast<short>(right),
+                         static_cast<short>(left), static_cast<short>(right), static_cast<short>(left),
+                         static_cast<short>(right), static_cast<short>(left), static_cast<short>(right),
+                         static_cast<short>(left), static_cast<short>(right), static_cast<short>(left),
+                         static_cast<short>(right), static_cast<short>(left), static_cast<short>(right),
+                         static_cast<short>(left));
+    // Tracking the extremes costs less per vector than testing every lane against both limits.
+    __m256i highest = _mm256_set1_epi32(0);
+    __m256i lowest = _mm256_set1_epi32(0);
+    std::size_t i = 0;
+    for (; i + 16 <= count; i += 16) {
+        __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + i));
+        __m256i lo = _mm256_mullo_epi16(x, gain);
+        // Gains below 32768 are plain signed words; larger ones need the unsigned product corrected.
+        __m256i hi = SignedGain ? _mm256_mulhi_epi16(x, gain)
+                                : _mm256_sub_epi16(_mm256_mulhi_epu16(x, gain),
+                                                   _mm256_and_si256(_mm256_srai_epi16(x, 15), gain));
+        __m256i p0 = _mm256_srai_epi32(_mm256_unpacklo_epi16(lo, hi), 14);
+        __m256i p1 = _mm256_srai_epi32(_mm256_unpackhi_epi16(lo, hi), 14);
+        highest = _mm256_max_epi32(highest, _mm256_max_epi32(p0, p1));
+        lowest = _mm256_min_epi32(lowest, _mm256_min_epi32(p0, p1));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(s + i), _mm256_packs_epi32(p0, p1));
+    }
+    done = i;
+    const __m256i over = _mm256_or_si256(_mm256_cmpgt_epi32(highest, _mm256_set1_epi32(32767)),
+                                         _mm256_cmpgt_epi32(_mm256_set1_epi32(-32768), lowest));
+    return _mm256_movemask_epi8(over) != 0;
+}
+
+bool Scale16Sse2(std::int16_t* s, std::size_t count, std::uint16_t left, std::uint16_t right,
+                 std::size_t& done) {
+    const __m128i gain =
+        _mm_set_epi16(static_cast<short>(right), static_cast<short>(left), static_cast<short>(right),
+                      static_cast<short>(left), static_cast<short>(right), static_cast<short>(left),
+                      static_cast<short>(right), static_cast<short>(left));
+    const __m128i hiLimit = _mm_set1_epi32(32767);
+    const __m128i loLimit = _mm_set1_epi32(-32768);
+    __m128i clipped = _mm_setzero_si128();
+    std::size_t i = 0;
+    for (; i + 8 <= count; i += 8) {
+        __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+        __m128i lo = _mm_mullo_epi16(x, gain);
+        __m128i hi = _mm_sub_epi16(_mm_mulhi_epu16(x, gain), _mm_and_si128(_mm_srai_epi16(x, 15), gain));
+        __m128i p0 = _mm_srai_epi32(_mm_unpacklo_epi16(lo, hi), 14);
+        __m128i p1 = _mm_srai_epi32(_mm_unpackhi_epi16(lo, hi), 14);
+        clipped =
+            _mm_or_si128(clipped, _mm_or_si128(_mm_cmpgt_epi32(p0, hiLimit), _mm_cmplt_epi32(p0, loLimit)));
+        clipped =
+            _mm_or_si128(clipped, _mm_or_si128(_mm_cmpgt_epi32(p1, hiLimit), _mm_cmplt_epi32(p1, loLimit)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(s + i), _mm_packs_epi32(p0, p1));
+    }
+    done = i;
+    return _mm_movemask_epi8(clipped) != 0;
+}
+
+#endif
+
+// 2: AVX2 where the processor has it, 1: SSE2, 0: plain loops (tests pin each level).
+std::atomic<int> kernelLevel {
+#if TUNEFOLD_X86_KERNELS
+    __builtin_cpu_supports("avx2") ? 2 : 1
+#else
+    0
+#endif
+};
+
+// The vector kernels take interleaved samples whose gains alternate left/right (equal for mono).
+bool Scale16Fast(std::int16_t* s, std::size_t count, std::int32_t left, std::int32_t right,
+                 std::size_t& done) {
+    done = 0;
+#if TUNEFOLD_X86_KERNELS
+    if (left >= 0 && left <= 65535 && right >= 0 && right <= 65535) {
+        const auto l = static_cast<std::uint16_t>(left);
+        const auto r = static_cast<std::uint16_t>(right);
+        const int level = kernelLevel.load(std::memory_order_relaxed);
+        if (level == 0) {
+            return false;
+        }
+        if (level == 1) {
+            return Scale16Sse2(s, count, l, r, done);
+        }
+        return (l < 32768 && r < 32768) ? Scale16Avx2<true>(s, count, l, r, done)
+                                        : Scale16Avx2<false>(s, count, l, r, done);
+    }
+#else
+    (void)s;
+    (void)count;
+    (void)left;
+    (void)right;
+#endif
+    return false;
+}
+
 // Products of 16-bit samples and gains within this range fit in 32 bits.
 bool FitsIn32(std::int32_t gain) {
     return gain >= -65536 && gain <= 65535;
@@ -287,12 +397,27 @@ bool ScaleWith(const WAVEFORMATEX& f, void* data, std::uint32_t bytes, Wide left
         return l || r;
     }
     auto* s = static_cast<std::int16_t*>(data);
-    if (f.nChannels == 1) {
-        return Scale16<Wide>(s, bytes / 2, 1, left);
+    const bool mono = f.nChannels == 1;
+    const std::size_t samples = mono ? bytes / 2 : (bytes / 4) * 2;
+    std::size_t done = 0;
+    bool clipped = Scale16Fast(s, samples, static_cast<std::int32_t>(left),
+                               static_cast<std::int32_t>(mono ? left : right), done);
+    if (mono) {
+        return Scale16<Wide>(s + done, samples - done, 1, left) || clipped;
     }
-    return Scale16Stereo<Wide>(s, bytes / 4, left, right);
+    return Scale16Stereo<Wide>(s + done, (samples - done) / 2, left, right) || clipped;
 }
 } // namespace
+
+int SetSampleKernelLevel(int level) {
+    int best = 0;
+#if TUNEFOLD_X86_KERNELS
+    best = __builtin_cpu_supports("avx2") ? 2 : 1;
+#endif
+    int chosen = level < 0 ? best : std::min(level, best);
+    kernelLevel.store(chosen);
+    return chosen;
+}
 
 bool ScaleSamples(const WAVEFORMATEX* f, void* data, std::uint32_t bytes, std::int32_t leftGain,
                   std::int32_t rightGain) {
@@ -334,7 +459,8 @@ std::int32_t FindTrigger(const WAVEFORMATEX* f, const void* data, std::uint32_t 
     const int bytesPerSample = eight ? 1 : 2;
 
     auto sample = [&](std::int64_t frame, int ch) -> int {
-        std::size_t at = static_cast<std::size_t>(frame) * f->nBlockAlign + static_cast<std::size_t>(ch * bytesPerSample);
+        std::size_t at =
+            static_cast<std::size_t>(frame) * f->nBlockAlign + static_cast<std::size_t>(ch * bytesPerSample);
         if (eight) {
             return b[at];
         }
@@ -387,7 +513,8 @@ std::uint32_t MulDivRoundUnsigned(std::uint32_t a, std::uint32_t b, std::uint32_
     return static_cast<std::uint32_t>((static_cast<std::uint64_t>(a) * b + c / 2) / c);
 }
 
-void DivMod16(std::uint32_t dividend, std::uint16_t divisor, std::uint16_t& quotient, std::uint16_t& remainder) {
+void DivMod16(std::uint32_t dividend, std::uint16_t divisor, std::uint16_t& quotient,
+              std::uint16_t& remainder) {
     if (divisor == 0) {
         quotient = 0xFFFF;
         remainder = 0;

@@ -55,6 +55,9 @@ enum TMMChannel { chBoth, chLeft, chRight };
 // at least one sample clipped.
 bool ScaleSamples(const WAVEFORMATEX* format, void* data, std::uint32_t bytes, std::int32_t leftGain,
                   std::int32_t rightGain);
+// Chooses the sample kernels: 2 AVX2, 1 SSE2, 0 plain loops, -1 the best this processor has.
+// Returns the level in force (never above what the processor supports).
+int SetSampleKernelLevel(int level);
 // Byte offset of the first crossing of `level` percent by the selected channel, or -1.
 std::int32_t FindTrigger(const WAVEFORMATEX* format, const void* data, std::uint32_t bytes, int level,
                          TMMTriggerMode mode, TMMChannel channel);
@@ -67,17 +70,30 @@ std::int32_t MulDiv(std::int32_t a, std::int32_t b, std::int32_t c);
 std::int32_t MulDivRound(std::int32_t a, std::int32_t b, std::int32_t c);
 // (a*b + c/2)/c unsigned; 0xFFFFFFFF when c is 0.
 std::uint32_t MulDivRoundUnsigned(std::uint32_t a, std::uint32_t b, std::uint32_t c);
-void DivMod16(std::uint32_t dividend, std::uint16_t divisor, std::uint16_t& quotient, std::uint16_t& remainder);
-inline std::int32_t Min(std::int32_t a, std::int32_t b) { return a < b ? a : b; }
-inline std::int32_t Max(std::int32_t a, std::int32_t b) { return a > b ? a : b; }
-inline std::int32_t Clamp(std::int32_t v, std::int32_t lo, std::int32_t hi) { return v < lo ? lo : (v < hi ? v : hi); }
-inline bool InRange(std::int32_t v, std::int32_t lo, std::int32_t hi) { return lo <= v && v <= hi; }
+void DivMod16(std::uint32_t dividend, std::uint16_t divisor, std::uint16_t& quotient,
+              std::uint16_t& remainder);
+inline std::int32_t Min(std::int32_t a, std::int32_t b) {
+    return a < b ? a : b;
+}
+inline std::int32_t Max(std::int32_t a, std::int32_t b) {
+    return a > b ? a : b;
+}
+inline std::int32_t Clamp(std::int32_t v, std::int32_t lo, std::int32_t hi) {
+    return v < lo ? lo : (v < hi ? v : hi);
+}
+inline bool InRange(std::int32_t v, std::int32_t lo, std::int32_t hi) {
+    return lo <= v && v <= hi;
+}
 void FillBytes(void* data, std::size_t count, std::uint8_t value);
 void MoveBytes(const void* source, void* destination, std::size_t count);
 
 using Extended = long double;
-inline Extended MaxExt(Extended a, Extended b) { return a > b ? a : b; }
-inline Extended ClampExt(Extended v, Extended lo, Extended hi) { return v < lo ? lo : (v < hi ? v : hi); }
+inline Extended MaxExt(Extended a, Extended b) {
+    return a > b ? a : b;
+}
+inline Extended ClampExt(Extended v, Extended lo, Extended hi) {
+    return v < lo ? lo : (v < hi ? v : hi);
+}
 std::int64_t Floor(Extended x);
 Extended ArcTan2(Extended y, Extended x);
 Extended Ln(Extended x);

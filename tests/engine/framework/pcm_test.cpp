@@ -1,9 +1,14 @@
 #include "engine/framework/pcm.h"
 
+#include "support/test_env.h"
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <string>
 #include <vector>
 
 namespace tunefold {
@@ -100,18 +105,24 @@ TEST(PcmFormat, Description) {
     EXPECT_EQ(FormatDescription(nullptr), "Unknown");
 }
 
+// Builds a German locale into the test sandbox (no system change) and reads the separators from it.
 TEST(PcmFormat, DescriptionFollowsLocaleDecimalSeparator) {
-    const char* saved = std::getenv("LC_ALL");
-    std::string keep = saved ? saved : "";
+    const std::filesystem::path dir = test::Sandbox() / "locales";
+    std::filesystem::create_directories(dir);
+    const std::string build =
+        "localedef -i de_DE -f UTF-8 " + (dir / "de_DE.UTF-8").string() + " >/dev/null 2>&1";
+    if (std::system(build.c_str()) != 0) {
+        GTEST_SKIP() << "localedef cannot build de_DE here";
+    }
+    setenv("LOCPATH", dir.c_str(), 1);
     setenv("LC_ALL", "de_DE.UTF-8", 1);
     WAVEFORMATEX cd = Pcm(16, 2, 44100);
-    std::string text = FormatDescription(&cd);
-    setenv("LC_ALL", keep.c_str(), 1);
-    if (LastFormatSeparators().second == ',') {
-        EXPECT_EQ(text, "44,100 kHz; 16 Bit; Stereo");
-    } else {
-        GTEST_SKIP() << "the de_DE locale is not installed here";
-    }
+    const std::string german = FormatDescription(&cd);
+    setenv("LC_ALL", "C", 1);
+    const std::string plain = FormatDescription(&cd);
+    unsetenv("LOCPATH");
+    EXPECT_EQ(german, "44,100 kHz; 16 Bit; Stereo");
+    EXPECT_EQ(plain, "44.100 kHz, 16 Bit, Stereo");
 }
 
 TEST(PcmNumeric, MulDivRounding) {
@@ -230,6 +241,57 @@ TEST(PcmTrigger, OffsetsAndLastFrame) {
     EXPECT_EQ(FindTrigger(&mono8, m3, 4, 10, tmUpFlank, chBoth), 1);
     std::uint8_t m4[4] = {141, 150, 0, 0};
     EXPECT_EQ(FindTrigger(&mono8, m4, 4, 10, tmUpFlank, chBoth), -1);
+}
+
+} // namespace
+} // namespace tunefold
+
+namespace tunefold {
+namespace {
+
+// Every kernel level gives the plain formula's result, for every tail length and gain range.
+TEST(PcmScale, VectorKernelsMatchTheFormula) {
+    std::uint32_t seed = 12345;
+    auto next = [&] {
+        seed = seed * 1664525u + 1013904223u;
+        return seed >> 8;
+    };
+    const std::int32_t gains[][2] = {{0, 0},         {1, 16383},   {12000, 20000}, {32767, 32768},
+                                     {40000, 65535}, {16384, 100}, {70000, 16384}, {-5000, 8192}};
+    for (int level : {0, 1, 2}) {
+        const int used = SetSampleKernelLevel(level);
+        for (int channels : {1, 2}) {
+            WAVEFORMATEX f{};
+            MakePCMFormat(f, 16, channels, 44100);
+            for (const auto& g : gains) {
+                for (std::size_t n = 0; n < 70; ++n) {
+                    std::vector<std::int16_t> data(n), expect(n);
+                    for (std::size_t i = 0; i < n; ++i) {
+                        std::uint32_t r = next();
+                        data[i] =
+                            static_cast<std::int16_t>(i % 7 == 0 ? (r & 1 ? 32767 : -32768) : (r & 0xFFFF));
+                    }
+                    bool clip = false;
+                    std::size_t whole = channels == 2 ? n & ~std::size_t{1} : n;
+                    for (std::size_t i = 0; i < n; ++i) {
+                        std::int64_t gain = (channels == 2 && (i & 1)) ? g[1] : g[0];
+                        if (i >= whole) {
+                            expect[i] = data[i];
+                            continue;
+                        }
+                        std::int64_t v = (static_cast<std::int64_t>(data[i]) * gain) >> 14;
+                        clip |= v > 32767 || v < -32768;
+                        expect[i] = static_cast<std::int16_t>(std::clamp<std::int64_t>(v, -32768, 32767));
+                    }
+                    bool unity = g[0] == 16384 && (channels == 1 || g[1] == 16384);
+                    bool got = ScaleSamples(&f, data.data(), static_cast<std::uint32_t>(n * 2), g[0], g[1]);
+                    ASSERT_EQ(data, expect) << "level " << used << " channels " << channels << " n " << n;
+                    ASSERT_EQ(got, unity ? false : clip) << "level " << used << " n " << n;
+                }
+            }
+        }
+    }
+    SetSampleKernelLevel(-1);
 }
 
 } // namespace
