@@ -18,7 +18,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (WaveIOReopen(*rec) == 0) {
         std::vector<std::uint8_t> buffer(4096);
         int guard = 0;
-        while (WaveIORead(rec, buffer.data(), static_cast<std::int32_t>(buffer.size())) > 0 && ++guard < 100000) {
+        while (WaveIORead(rec, buffer.data(), static_cast<std::int32_t>(buffer.size())) > 0 &&
+               ++guard < 100000) {
         }
         WaveIOSeek(*rec, rec->TotalSamples / 2);
         WaveIORead(rec, buffer.data(), 16);

@@ -91,7 +91,8 @@ std::string ErrorText(std::int32_t code) {
 }
 
 std::string Upper(std::string s) {
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    std::transform(s.begin(), s.end(), s.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
     return s;
 }
 
@@ -441,7 +442,10 @@ void TMMMPEGFile::Started() {
     TMMDSPComponent::Started();
     if (decoderOpen_ && !started_) {
         started_ = true;
-        mpeg_.SetPosition(openPosition_);
+        // Without a file there is nothing to position (the library would refuse).
+        if (!mpeg_.IsEmpty()) {
+            mpeg_.SetPosition(openPosition_);
+        }
     }
 }
 
@@ -464,7 +468,8 @@ void TMMMPEGFile::Closed() {
 void TMMMPEGFile::LoadBuffer(PWaveHdr lpWaveHdr, bool& MoreBuffers) {
     const bool hasFile = !mpeg_.IsEmpty();
     if (hasFile && started_ && enabled_) {
-        std::int32_t n = mpeg_.ReadData(lpWaveHdr->lpData, static_cast<std::int32_t>(lpWaveHdr->dwBufferLength));
+        std::int32_t n =
+            mpeg_.ReadData(lpWaveHdr->lpData, static_cast<std::int32_t>(lpWaveHdr->dwBufferLength));
         lpWaveHdr->dwBytesRecorded = static_cast<DWORD>(std::max(n, 0));
         if (n <= 0) {
             return;
@@ -543,8 +548,8 @@ bool GetMpegFileInfo(const std::string& name, TMMMpegInfo& info) {
         return false;
     }
     const auto& e = MpegDecoder();
-    return e.SetFileName(d.handle, name.c_str()) == 0 && e.GetEmpty(d.handle) == 0 && e.OpenFile(d.handle) == 0 &&
-           e.CloseFile(d.handle) == 0 && e.GetFileInfo(d.handle, &info) == 0;
+    return e.SetFileName(d.handle, name.c_str()) == 0 && e.GetEmpty(d.handle) == 0 &&
+           e.OpenFile(d.handle) == 0 && e.CloseFile(d.handle) == 0 && e.GetFileInfo(d.handle, &info) == 0;
 }
 
 } // namespace tunefold

@@ -52,9 +52,9 @@ int TMMWave::AddObserver(std::function<void()> callback) {
 }
 
 void TMMWave::RemoveObserver(int id) {
-    observers_.erase(std::remove_if(observers_.begin(), observers_.end(),
-                                    [id](const Observer& o) { return o.id == id; }),
-                     observers_.end());
+    observers_.erase(
+        std::remove_if(observers_.begin(), observers_.end(), [id](const Observer& o) { return o.id == id; }),
+        observers_.end());
 }
 
 void TMMWave::Changed() {

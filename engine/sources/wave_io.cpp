@@ -125,7 +125,8 @@ int Parse(TMMWaveIORecord& rec, HMMIO h, FOURCC formType) {
             }
             rec.Format.reset(static_cast<WAVEFORMATEX*>(block));
             rec.RecordSize = static_cast<std::uint32_t>(sizeof(TMMWaveIORecord) + bytes);
-            if (ck.cksize > 0 && mmioRead(h, block, static_cast<long>(ck.cksize)) != static_cast<long>(ck.cksize)) {
+            if (ck.cksize > 0 &&
+                mmioRead(h, block, static_cast<long>(ck.cksize)) != static_cast<long>(ck.cksize)) {
                 return WIOERR_FILEERROR;
             }
             fmtBytes = static_cast<std::uint32_t>(bytes);
@@ -414,8 +415,9 @@ int WaveIOCreate(PWaveIORecord& record, const std::string& name, const WAVEFORMA
     const long fmtSize = static_cast<long>(WaveFormatSize(rec->Format.get()));
     rec->DataChunk.ckid = ckData;
     if (mmioCreateChunk(h, rec->RiffChunk, MMIO_CREATERIFF) != MMSYSERR_NOERROR ||
-        mmioCreateChunk(h, fmt, 0) != MMSYSERR_NOERROR || mmioWrite(h, rec->Format.get(), fmtSize) != fmtSize ||
-        mmioAscend(h, fmt, 0) != MMSYSERR_NOERROR || mmioCreateChunk(h, rec->DataChunk, 0) != MMSYSERR_NOERROR) {
+        mmioCreateChunk(h, fmt, 0) != MMSYSERR_NOERROR ||
+        mmioWrite(h, rec->Format.get(), fmtSize) != fmtSize || mmioAscend(h, fmt, 0) != MMSYSERR_NOERROR ||
+        mmioCreateChunk(h, rec->DataChunk, 0) != MMSYSERR_NOERROR) {
         mmioClose(h);
         return WIOERR_FILEERROR;
     }

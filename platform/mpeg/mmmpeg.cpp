@@ -101,7 +101,8 @@ void ReadTag(const std::string& name, uint8_t* tag) {
         return;
     }
     uint8_t buf[128];
-    if (std::fseek(f, -128, SEEK_END) == 0 && std::fread(buf, 1, 128, f) == 128 && std::memcmp(buf, "TAG", 3) == 0) {
+    if (std::fseek(f, -128, SEEK_END) == 0 && std::fread(buf, 1, 128, f) == 128 &&
+        std::memcmp(buf, "TAG", 3) == 0) {
         std::memcpy(tag, buf, 128);
     }
     std::fclose(f);
@@ -168,7 +169,10 @@ int32_t OpenEngine(Decoder& d, const std::string& name) {
     off_t samples = mpg123_length(d.mh);
     in.Frames = frames > 0 ? static_cast<int32_t>(frames) : 0;
     in.Time = samples > 0 ? static_cast<int32_t>((static_cast<double>(samples) * 1000.0) / rate + 0.5) : 0;
-    in.FrameTime = mpg123_tpf(d.mh) * 1000.0;
+    // Samples per frame by layer and version (the engine's own per-frame figure halves layer II of
+    // the lower sampling rates, which still has 1152 samples a frame).
+    const int spf = fi.layer == 1 ? 384 : (fi.layer == 3 && fi.version != MPG123_1_0) ? 576 : 1152;
+    in.FrameTime = spf * 1000.0 / static_cast<double>(fi.rate);
     ReadTag(name, in.ID3Tag);
     if (fi.vbr == MPG123_CBR) {
         in.BitRate = fi.bitrate;

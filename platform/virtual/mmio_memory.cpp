@@ -13,7 +13,8 @@ class MemoryStream final : public MmioStream {
 public:
     MemoryStream(const void* data, long size, bool writable) : writable_(writable) {
         if (writable) {
-            own_.assign(static_cast<const std::uint8_t*>(data), static_cast<const std::uint8_t*>(data) + size);
+            own_.assign(static_cast<const std::uint8_t*>(data),
+                        static_cast<const std::uint8_t*>(data) + size);
         } else {
             data_ = static_cast<const std::uint8_t*>(data);
             size_ = size;

@@ -68,7 +68,7 @@ public:
     static std::vector<std::uint8_t> Wave(const RiffBuilder& body, std::int64_t outerSize = -1) {
         RiffBuilder r;
         r.Str("RIFF").U32(outerSize >= 0 ? static_cast<std::uint32_t>(outerSize)
-                                          : static_cast<std::uint32_t>(body.bytes.size() + 4));
+                                         : static_cast<std::uint32_t>(body.bytes.size() + 4));
         r.Str("WAVE");
         r.Raw(body.bytes.data(), body.bytes.size());
         return r.bytes;
@@ -81,7 +81,8 @@ inline std::vector<std::uint8_t> Ramp16(std::size_t frames, int channels) {
     std::vector<std::uint8_t> out;
     for (std::size_t i = 0; i < frames; ++i) {
         for (int c = 0; c < channels; ++c) {
-            auto v = static_cast<std::uint16_t>(static_cast<std::int16_t>(i * 7 + static_cast<std::size_t>(c) * 1000));
+            auto v = static_cast<std::uint16_t>(
+                static_cast<std::int16_t>(i * 7 + static_cast<std::size_t>(c) * 1000));
             out.push_back(static_cast<std::uint8_t>(v));
             out.push_back(static_cast<std::uint8_t>(v >> 8));
         }

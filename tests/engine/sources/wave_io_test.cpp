@@ -87,7 +87,8 @@ TEST(WaveIO, DataExtentEndsAtTheNextChunkHeaderOrTheFileEnd) {
 TEST(WaveIO, SecondFmtDataOrFactEndsTheParse) {
     RiffBuilder b;
     b.Pcm(1, 8000, 8).Chunk("fact", {5, 0, 0, 0}).Chunk("data", std::vector<std::uint8_t>(10, 1));
-    b.Chunk("data", std::vector<std::uint8_t>(20, 2)).Chunk("LIST", {'I', 'N', 'F', 'O', 'I', 'N', 'A', 'M', 0, 0, 0, 0});
+    b.Chunk("data", std::vector<std::uint8_t>(20, 2))
+        .Chunk("LIST", {'I', 'N', 'F', 'O', 'I', 'N', 'A', 'M', 0, 0, 0, 0});
     Parsed p;
     ParseMemory(p, RiffBuilder::Wave(b));
     ASSERT_EQ(p.code, 0);
@@ -237,8 +238,9 @@ TEST(WaveIO, WrittenFileReadsBack) {
     EXPECT_EQ(bytes[4] | (bytes[5] << 8), static_cast<int>(bytes.size()) - 8);
     std::size_t fact = 12 + 8 + 18 + 8 + 66;
     ASSERT_GT(bytes.size(), fact + 12);
-    EXPECT_EQ(std::string(bytes.begin() + static_cast<long>(fact), bytes.begin() + static_cast<long>(fact) + 4),
-              "fact");
+    EXPECT_EQ(
+        std::string(bytes.begin() + static_cast<long>(fact), bytes.begin() + static_cast<long>(fact) + 4),
+        "fact");
     EXPECT_EQ(bytes[fact + 8], 33);
 }
 
