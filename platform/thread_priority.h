@@ -13,9 +13,23 @@ constexpr int THREAD_PRIORITY_ABOVE_NORMAL = 1;
 constexpr int THREAD_PRIORITY_HIGHEST = 2;
 constexpr int THREAD_PRIORITY_TIME_CRITICAL = 15;
 
+// The OS's own identifier of a thread (a kernel thread id here); 0 means none.
+using NativeThreadId = long;
+
+// The identifier of the calling thread.
+NativeThreadId CurrentNativeThreadId();
+
 // Applies `priority` to the calling thread; false when the OS refused.
 bool SetCurrentThreadPriority(int priority);
 // The value last applied successfully to the calling thread (THREAD_PRIORITY_NORMAL at first).
 int CurrentThreadPriority();
+
+// Applies `priority` to another live thread of this process; false when refused or unknown.
+bool SetThreadPriorityOf(NativeThreadId thread, int priority);
+// The priority value the OS currently gives `thread` (the nearest of the seven values).
+int ThreadPriorityOf(NativeThreadId thread);
+
+// The OS scheduling value (here: the nice value) a priority value maps to.
+int NiceValueOf(int priority);
 
 } // namespace tunefold::platform

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -16,8 +18,13 @@ namespace tunefold {
 class TMMDSPComponent;
 
 // The framework's thread: created running or suspended; Execute runs on the new thread. A thread
-// with FreeOnTerminate set frees itself when Execute returns (its std::thread is joined by the
-// process-wide reaper, never left detached).
+// with FreeOnTerminate set frees itself on its own thread when Execute returns (its std::thread is
+// joined by the process-wide reaper, never left detached).
+//
+// A derived class whose Execute uses its own members must make Execute return before its own
+// destructor finishes (Terminate, then WaitFor, in that destructor): by the time ~TThread runs the
+// derived part is gone. ~TThread itself only cancels a thread that never started, or terminates and
+// joins one that is still running as a last resort.
 class TThread {
 public:
     explicit TThread(bool createSuspended);
@@ -25,27 +32,42 @@ public:
     TThread(const TThread&) = delete;
     TThread& operator=(const TThread&) = delete;
 
+    // Lets a suspended thread run (a thread starts once; later calls do nothing).
     void Resume();
     bool Suspended() const;
     void Terminate();
     bool Terminated() const;
-    // Waits for Execute to return (not allowed for a FreeOnTerminate thread, or from the thread itself).
+    // Waits for Execute to return. On the GUI thread the wait keeps running the GUI's messages, so a
+    // thread that is inside Synchronize can finish. From the thread itself it returns at once. Not
+    // for a FreeOnTerminate thread, which may be gone by then.
     void WaitFor();
+    // Like WaitFor, but gives up after `timeoutMs`; true when Execute has returned.
+    bool WaitFor(long timeoutMs);
     bool Finished() const;
     std::thread::id ThreadID() const;
     void SetFreeOnTerminate(bool value);
     bool FreeOnTerminate() const;
 
-    // Runs `fn` on the GUI thread while this thread waits.
+    // Runs `fn` on the GUI thread while this thread waits (at once when called on the GUI thread).
     void Synchronize(const std::function<void()>& fn);
 
 protected:
     virtual void Execute() = 0;
+    // Runs on the new thread just before Execute.
+    virtual void ThreadStarted() {}
+    // The OS's identifier of the running thread (0 before it started).
+    long NativeThreadId() const;
 
 private:
     struct State;
+    static void ThreadMain(std::shared_ptr<State> state);
     std::shared_ptr<State> state_;
 };
+
+// Where an exception that escaped a thread's Execute (or a timer delivery on a worker) goes: the
+// application installs its default handler; without one the text goes to stderr.
+void SetThreadExceptionHandler(std::function<void(std::exception_ptr)> handler);
+void HandleThreadException(std::exception_ptr error);
 
 // The platform's priority value of each TThreadPriority: -15, -2, -1, 0, 1, 2, 15.
 int PlatformThreadPriority(TThreadPriority priority);
@@ -58,8 +80,9 @@ public:
     void SetPriority(TThreadPriority priority);
 
 protected:
-    // Derived Execute implementations call this first thing on the new thread.
+    // Applies the stored priority to the calling thread; done automatically when the thread starts.
     void ApplyPriority();
+    void ThreadStarted() override { ApplyPriority(); }
 
 private:
     std::atomic<TThreadPriority> priority_{tpNormal};
@@ -79,5 +102,9 @@ private:
 
 // Runs `event(sender)` on the GUI thread when called from a stage thread (which waits), else at once.
 void RunInGUIThread(const TNotifyEvent& event, TObject* sender);
+
+// The stage thread list as it stands (tests): whether it exists, and how many threads it holds.
+bool StageThreadListExists();
+std::size_t StageThreadCount();
 
 } // namespace tunefold
