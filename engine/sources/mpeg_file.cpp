@@ -5,11 +5,11 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <iostream>
 #include <memory>
 #include <mutex>
 
 #include "engine/sources/wave_io.h"
+#include "platform/dialogs.h"
 #include "platform/dynamic_library.h"
 #include "platform/mmio.h"
 
@@ -22,7 +22,6 @@ struct LoaderState {
     std::unique_ptr<platform::DynamicLibrary> library;
     TMpegEntryPoints entry;
     std::string libraryName = MMMPEG_LIBRARY_NAME;
-    std::function<void(const std::string&)> message;
 };
 
 LoaderState& Loader() {
@@ -31,12 +30,7 @@ LoaderState& Loader() {
 }
 
 void ShowLoaderMessage(const std::string& text) {
-    auto& s = Loader();
-    if (s.message) {
-        s.message(text);
-    } else {
-        std::cerr << text << '\n';
-    }
+    platform::Dialogs().MessageBox(text, "Error", platform::MB_OK | platform::MB_ICONERROR);
 }
 
 template <typename Fn>
@@ -173,12 +167,6 @@ bool LoadMpegDecoder() {
     s.entry = entry;
     s.library = std::move(lib);
     return true;
-}
-
-void SetMpegLoaderMessageHandler(std::function<void(const std::string& text)> handler) {
-    auto& s = Loader();
-    std::lock_guard guard(s.lock);
-    s.message = std::move(handler);
 }
 
 void SetMpegDecoderLibraryName(const std::string& name) {

@@ -23,9 +23,6 @@ enum TChannelMode { cmLeft, cmRight, cmBoth, cmDownMix };
 // system's library folders) and looks its entry points up. On failure it shows "Unable to load
 // MMMPEG32.DLL" or "Invalid Mpeg Decoder DLL version" and returns false; the next call tries again.
 bool LoadMpegDecoder();
-// Where the error dialogs of the loader go (the program shows a message box; the default writes to
-// standard error).
-void SetMpegLoaderMessageHandler(std::function<void(const std::string& text)> handler);
 // Tests: the file name the loader looks for, and forgetting a loaded library (no instance may live).
 void SetMpegDecoderLibraryName(const std::string& name);
 void UnloadMpegDecoder();

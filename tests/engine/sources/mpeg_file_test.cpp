@@ -6,6 +6,8 @@
 #include <random>
 
 #include "engine/sources/mpeg_file.h"
+#include "platform/dialogs.h"
+#include "platform/virtual/scripted_dialogs.h"
 #include "support/pull.h"
 #include "support/riff_builder.h"
 #include "support/test_env.h"
@@ -369,8 +371,8 @@ TEST_F(MpegTest, HandBuiltLayerOneStream) {
 }
 
 TEST(MpegLoader, MissingAndOldLibraries) {
-    std::vector<std::string> shown;
-    SetMpegLoaderMessageHandler([&](const std::string& text) { shown.push_back(text); });
+    platform::ScriptedDialogs dialogs;
+    platform::ScopedDialogs scope(dialogs);
     UnloadMpegDecoder();
     SetMpegDecoderLibraryName("libmmmpeg32_missing.so");
     EXPECT_FALSE(LoadMpegDecoder());
@@ -383,14 +385,16 @@ TEST(MpegLoader, MissingAndOldLibraries) {
     EXPECT_FALSE(IsMpegFile(Fixture("l3_vbr_stereo_44100.mp3")));
     SetMpegDecoderLibraryName("libmmmpeg32_old.so");
     EXPECT_FALSE(LoadMpegDecoder());
+    auto shown = dialogs.MessageBoxes();
     ASSERT_EQ(shown.size(), 4u);
-    EXPECT_EQ(shown[0], "Unable to load MMMPEG32.DLL");
-    EXPECT_EQ(shown[3], "Invalid Mpeg Decoder DLL version");
+    EXPECT_EQ(shown[0].text, "Unable to load MMMPEG32.DLL");
+    EXPECT_EQ(shown[0].icon, platform::MsgIcon::Error);
+    EXPECT_EQ(shown[0].buttons, platform::MsgButtons::Ok);
+    EXPECT_EQ(shown[3].text, "Invalid Mpeg Decoder DLL version");
     SetMpegDecoderLibraryName("");
     EXPECT_TRUE(LoadMpegDecoder()) << "the next call tries again";
-    EXPECT_EQ(shown.size(), 4u);
+    EXPECT_EQ(dialogs.MessageBoxes().size(), 4u);
     EXPECT_GE(MpegDecoder().Version(), 20);
-    SetMpegLoaderMessageHandler(nullptr);
 }
 
 } // namespace
