@@ -53,7 +53,8 @@ struct FormatBuffer {
 bool Suggest(const WAVEFORMATEX& source, const WAVEFORMATEX& want, DWORD flags, WAVEFORMATEX& out) {
     FormatBuffer buffer;
     std::memcpy(buffer.bytes, &want, sizeof want);
-    if (AcmManager().FormatSuggest(nullptr, &source, buffer.Get(), sizeof buffer.bytes, flags) != MMSYSERR_NOERROR) {
+    if (AcmManager().FormatSuggest(nullptr, &source, buffer.Get(), sizeof buffer.bytes, flags) !=
+        MMSYSERR_NOERROR) {
         return false;
     }
     out = *buffer.Get();
@@ -85,7 +86,8 @@ bool Plan(const WAVEFORMATEX& source, const WAVEFORMATEX& destination, DWORD fla
     }
     WAVEFORMATEX r{};
     if (source.wFormatTag == WAVE_FORMAT_PCM) {
-        if (destination.nChannels == source.nChannels && destination.nSamplesPerSec == source.nSamplesPerSec) {
+        if (destination.nChannels == source.nChannels &&
+            destination.nSamplesPerSec == source.nSamplesPerSec) {
             return false;
         }
         WAVEFORMATEX want{};
@@ -109,7 +111,8 @@ bool Plan(const WAVEFORMATEX& source, const WAVEFORMATEX& destination, DWORD fla
         want.nChannels = destination.nChannels;
         want.nSamplesPerSec = destination.nSamplesPerSec;
         if (!Suggest(source, want,
-                     ACM_FORMATSUGGESTF_WFORMATTAG | ACM_FORMATSUGGESTF_NCHANNELS | ACM_FORMATSUGGESTF_NSAMPLESPERSEC,
+                     ACM_FORMATSUGGESTF_WFORMATTAG | ACM_FORMATSUGGESTF_NCHANNELS |
+                         ACM_FORMATSUGGESTF_NSAMPLESPERSEC,
                      r) &&
             !Suggest(source, want, ACM_FORMATSUGGESTF_WFORMATTAG, r)) {
             return false;
@@ -195,7 +198,8 @@ bool TMMConversionChain::AddStep(const WAVEFORMATEX& from, const WAVEFORMATEX& t
         return false;
     }
     DWORD out = 0;
-    if (acm.StreamSize(step->stream, sourceBytes, &out, ACM_STREAMSIZEF_SOURCE) != MMSYSERR_NOERROR || out == 0) {
+    if (acm.StreamSize(step->stream, sourceBytes, &out, ACM_STREAMSIZEF_SOURCE) != MMSYSERR_NOERROR ||
+        out == 0) {
         acm.StreamClose(step->stream, 0);
         return false;
     }
@@ -214,8 +218,9 @@ bool TMMConversionChain::AddStep(const WAVEFORMATEX& from, const WAVEFORMATEX& t
 }
 
 std::unique_ptr<TMMConversionChain> TMMConversionChain::Build(const WAVEFORMATEX& source,
-                                                               const WAVEFORMATEX& destination,
-                                                               TMMConvertQuality quality, std::uint32_t chunkSize) {
+                                                              const WAVEFORMATEX& destination,
+                                                              TMMConvertQuality quality,
+                                                              std::uint32_t chunkSize) {
     if (!AcmManager().usable) {
         return nullptr;
     }
@@ -280,8 +285,8 @@ std::int32_t TMMConversionChain::Run(std::uint32_t n, DWORD flags) {
             }
         }
         const std::uint32_t used = std::min<std::uint32_t>(step.header.cbSrcLengthUsed, total);
-        const std::uint32_t out =
-            std::min<std::uint32_t>(step.header.cbDstLengthUsed, static_cast<std::uint32_t>(step.destination.size()));
+        const std::uint32_t out = std::min<std::uint32_t>(
+            step.header.cbDstLengthUsed, static_cast<std::uint32_t>(step.destination.size()));
         step.carried = total - used;
         if (step.carried > 0) {
             step.carry.assign(buf + used, buf + total);
@@ -472,7 +477,8 @@ void TMMACMConverter::BufferLoad(PWaveHdr lpWaveHdr, bool& MoreBuffers) {
     for (;;) {
         const std::uint32_t n = std::min(chain.Available(), wanted);
         if (n > 0) {
-            std::memcpy(lpWaveHdr->lpData + lpWaveHdr->dwBytesRecorded, chain.Converted() + chain.ReadPosition(), n);
+            std::memcpy(lpWaveHdr->lpData + lpWaveHdr->dwBytesRecorded,
+                        chain.Converted() + chain.ReadPosition(), n);
             chain.Advance(n);
             lpWaveHdr->dwBytesRecorded += n;
             wanted -= n;
@@ -557,7 +563,8 @@ void TMMACMConverter::BufferReady(PWaveHdr lpWaveHdr) {
         while (running_ && chain.Available() > 0) {
             const std::uint32_t n = std::min(chain.Available(), limit);
             private_ = TMMBufferHeader{};
-            private_.wh.lpData = const_cast<char*>(reinterpret_cast<const char*>(chain.Converted() + chain.ReadPosition()));
+            private_.wh.lpData =
+                const_cast<char*>(reinterpret_cast<const char*>(chain.Converted() + chain.ReadPosition()));
             private_.wh.dwBufferLength = n;
             private_.wh.dwBytesRecorded = n;
             chain.Advance(n);

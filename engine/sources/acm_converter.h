@@ -89,12 +89,14 @@ public:
 
     // Builds the chain from `source` to `destination` (the same decisions as CanConvert, opening
     // real streams); none when it cannot be built.
-    static std::unique_ptr<TMMConversionChain> Build(const WAVEFORMATEX& source, const WAVEFORMATEX& destination,
+    static std::unique_ptr<TMMConversionChain> Build(const WAVEFORMATEX& source,
+                                                     const WAVEFORMATEX& destination,
                                                      TMMConvertQuality quality, std::uint32_t chunkSize);
 
 private:
     std::int32_t Run(std::uint32_t n, DWORD flags);
-    bool AddStep(const WAVEFORMATEX& from, const WAVEFORMATEX& to, DWORD openFlags, std::uint32_t sourceBytes);
+    bool AddStep(const WAVEFORMATEX& from, const WAVEFORMATEX& to, DWORD openFlags,
+                 std::uint32_t sourceBytes);
 
     std::uint32_t chunkSize_ = 0;
     std::vector<std::unique_ptr<TMMConversionStep>> steps_;

@@ -37,7 +37,8 @@ void MakePcm(WAVEFORMATEX& f, int bits, int channels, DWORD rate) {
 
 namespace {
 
-const Driver* const kDrivers[] = {&ImaAdpcmDriver(), &MsAdpcmDriver(), &MpegDriver(), &G711Driver(), &PcmDriver()};
+const Driver* const kDrivers[] = {&ImaAdpcmDriver(), &MsAdpcmDriver(), &MpegDriver(), &G711Driver(),
+                                  &PcmDriver()};
 
 const Driver* FindDriver(const WAVEFORMATEX& src, const WAVEFORMATEX& dst) {
     for (const Driver* d : kDrivers) {
@@ -196,7 +197,8 @@ MMRESULT acmStreamConvert(HACMSTREAM stream, ACMSTREAMHEADER* header, DWORD flag
     if ((header->fdwStatus & ACMSTREAMHEADER_STATUSF_PREPARED) == 0) {
         return ACMERR_UNPREPARED;
     }
-    if (header->cbSrcLength > header->dwReservedDriver[0] || header->cbDstLength > header->dwReservedDriver[1]) {
+    if (header->cbSrcLength > header->dwReservedDriver[0] ||
+        header->cbDstLength > header->dwReservedDriver[1]) {
         return MMSYSERR_INVALPARAM;
     }
     header->fdwStatus &= ~ACMSTREAMHEADER_STATUSF_DONE;
@@ -206,8 +208,8 @@ MMRESULT acmStreamConvert(HACMSTREAM stream, ACMSTREAMHEADER* header, DWORD flag
         stream->codec->Reset();
     }
     DWORD used = 0, produced = 0;
-    MMRESULT r = stream->codec->Convert(header->pbSrc, header->cbSrcLength, used, header->pbDst, header->cbDstLength,
-                                        produced, flags);
+    MMRESULT r = stream->codec->Convert(header->pbSrc, header->cbSrcLength, used, header->pbDst,
+                                        header->cbDstLength, produced, flags);
     header->cbSrcLengthUsed = used;
     header->cbDstLengthUsed = produced;
     header->fdwStatus |= ACMSTREAMHEADER_STATUSF_DONE;

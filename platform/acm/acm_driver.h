@@ -18,8 +18,8 @@ public:
     // Converts what it can of `src` (whole source blocks; with the end flag whatever is left, and
     // then the codec's own buffered output). `used` tells how much input was taken; input that is
     // not taken must be offered again.
-    virtual MMRESULT Convert(const BYTE* src, DWORD srcLen, DWORD& used, BYTE* dst, DWORD dstLen, DWORD& produced,
-                             DWORD flags) = 0;
+    virtual MMRESULT Convert(const BYTE* src, DWORD srcLen, DWORD& used, BYTE* dst, DWORD dstLen,
+                             DWORD& produced, DWORD flags) = 0;
     // Forgets all state (start flag).
     virtual void Reset() = 0;
 };
@@ -30,8 +30,10 @@ public:
     virtual bool Supports(const WAVEFORMATEX& src, const WAVEFORMATEX& dst) const = 0;
     // A destination for `src` under the constraints of `want` selected by `flags`; false when the
     // driver has none.
-    virtual bool Suggest(const WAVEFORMATEX& src, const WAVEFORMATEX& want, DWORD flags, WAVEFORMATEX& out) const = 0;
-    virtual std::unique_ptr<Codec> Open(const WAVEFORMATEX& src, const WAVEFORMATEX& dst, bool nonRealtime) const = 0;
+    virtual bool Suggest(const WAVEFORMATEX& src, const WAVEFORMATEX& want, DWORD flags,
+                         WAVEFORMATEX& out) const = 0;
+    virtual std::unique_ptr<Codec> Open(const WAVEFORMATEX& src, const WAVEFORMATEX& dst,
+                                        bool nonRealtime) const = 0;
 };
 
 const Driver& PcmDriver();

@@ -74,13 +74,13 @@ protected:
 
 // ---- IMA ADPCM ----
 
-const int kImaSteps[89] = {7,     8,     9,     10,    11,    12,    13,    14,    16,    17,    19,    21,    23,
-                           25,    28,    31,    34,    37,    41,    45,    50,    55,    60,    66,    73,    80,
-                           88,    97,    107,   118,   130,   143,   157,   173,   190,   209,   230,   253,   279,
-                           307,   337,   371,   408,   449,   494,   544,   598,   658,   724,   796,   876,   963,
-                           1060,  1166,  1282,  1411,  1552,  1707,  1878,  2066,  2272,  2499,  2749,  3024,  3327,
-                           3660,  4026,  4428,  4871,  5358,  5894,  6484,  7132,  7845,  8630,  9493,  10442, 11487,
-                           12635, 13899, 15289, 16818, 18500, 20350, 22385, 24623, 27086, 29794, 32767};
+const int kImaSteps[89] = {
+    7,    8,     9,     10,    11,    12,    13,    14,    16,    17,    19,    21,    23,    25,   28,
+    31,   34,    37,    41,    45,    50,    55,    60,    66,    73,    80,    88,    97,    107,  118,
+    130,  143,   157,   173,   190,   209,   230,   253,   279,   307,   337,   371,   408,   449,  494,
+    544,  598,   658,   724,   796,   876,   963,   1060,  1166,  1282,  1411,  1552,  1707,  1878, 2066,
+    2272, 2499,  2749,  3024,  3327,  3660,  4026,  4428,  4871,  5358,  5894,  6484,  7132,  7845, 8630,
+    9493, 10442, 11487, 12635, 13899, 15289, 16818, 18500, 20350, 22385, 24623, 27086, 29794, 32767};
 const int kImaIndex[8] = {-1, -1, -1, -1, 2, 4, 6, 8};
 
 class ImaCodec final : public BlockCodec {
@@ -128,7 +128,8 @@ protected:
 bool ImaShape(const WAVEFORMATEX& s) {
     const DWORD ch = s.nChannels;
     return s.wFormatTag == kTagImaAdpcm && s.wBitsPerSample == 4 && (ch == 1 || ch == 2) &&
-           SupportedRate(s.nSamplesPerSec) && s.nBlockAlign > 4 * ch && (s.nBlockAlign - 4 * ch) % (4 * ch) == 0;
+           SupportedRate(s.nSamplesPerSec) && s.nBlockAlign > 4 * ch &&
+           (s.nBlockAlign - 4 * ch) % (4 * ch) == 0;
 }
 
 DWORD ImaSamplesPerBlock(const WAVEFORMATEX& s) {
@@ -140,7 +141,8 @@ public:
     bool Supports(const WAVEFORMATEX& s, const WAVEFORMATEX& d) const override {
         return ImaShape(s) && SameShape(s, d);
     }
-    bool Suggest(const WAVEFORMATEX& s, const WAVEFORMATEX& want, DWORD flags, WAVEFORMATEX& out) const override {
+    bool Suggest(const WAVEFORMATEX& s, const WAVEFORMATEX& want, DWORD flags,
+                 WAVEFORMATEX& out) const override {
         return ImaShape(s) && SuggestPcm16(s, want, flags, out);
     }
     std::unique_ptr<Codec> Open(const WAVEFORMATEX& s, const WAVEFORMATEX&, bool) const override {
@@ -236,8 +238,11 @@ bool MsShape(const WAVEFORMATEX& s) {
 
 class MsDriverImpl final : public Driver {
 public:
-    bool Supports(const WAVEFORMATEX& s, const WAVEFORMATEX& d) const override { return MsShape(s) && SameShape(s, d); }
-    bool Suggest(const WAVEFORMATEX& s, const WAVEFORMATEX& want, DWORD flags, WAVEFORMATEX& out) const override {
+    bool Supports(const WAVEFORMATEX& s, const WAVEFORMATEX& d) const override {
+        return MsShape(s) && SameShape(s, d);
+    }
+    bool Suggest(const WAVEFORMATEX& s, const WAVEFORMATEX& want, DWORD flags,
+                 WAVEFORMATEX& out) const override {
         return MsShape(s) && SuggestPcm16(s, want, flags, out);
     }
     std::unique_ptr<Codec> Open(const WAVEFORMATEX& s, const WAVEFORMATEX&, bool) const override {

@@ -121,7 +121,8 @@ private:
 
 bool Companded(const WAVEFORMATEX& f) {
     return (f.wFormatTag == kTagALaw || f.wFormatTag == kTagMuLaw) && f.wBitsPerSample == 8 &&
-           (f.nChannels == 1 || f.nChannels == 2) && SupportedRate(f.nSamplesPerSec) && f.nBlockAlign == f.nChannels;
+           (f.nChannels == 1 || f.nChannels == 2) && SupportedRate(f.nSamplesPerSec) &&
+           f.nBlockAlign == f.nChannels;
 }
 
 class G711DriverImpl final : public Driver {
@@ -134,12 +135,14 @@ public:
         return PlainPcm(s) && s.wBitsPerSample == 16 && Companded(d) && same();
     }
 
-    bool Suggest(const WAVEFORMATEX& s, const WAVEFORMATEX& want, DWORD flags, WAVEFORMATEX& out) const override {
+    bool Suggest(const WAVEFORMATEX& s, const WAVEFORMATEX& want, DWORD flags,
+                 WAVEFORMATEX& out) const override {
         const bool tagWanted = (flags & ACM_FORMATSUGGESTF_WFORMATTAG) != 0;
         if (Companded(s)) {
             if ((tagWanted && want.wFormatTag != kTagPcm) ||
                 ((flags & ACM_FORMATSUGGESTF_NCHANNELS) != 0 && want.nChannels != s.nChannels) ||
-                ((flags & ACM_FORMATSUGGESTF_NSAMPLESPERSEC) != 0 && want.nSamplesPerSec != s.nSamplesPerSec) ||
+                ((flags & ACM_FORMATSUGGESTF_NSAMPLESPERSEC) != 0 &&
+                 want.nSamplesPerSec != s.nSamplesPerSec) ||
                 ((flags & ACM_FORMATSUGGESTF_WBITSPERSAMPLE) != 0 && want.wBitsPerSample != 16)) {
                 return false;
             }

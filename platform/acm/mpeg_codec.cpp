@@ -26,7 +26,8 @@ public:
         }
         mpg123_param(mh_, MPG123_FLAGS, MPG123_QUIET, 0);
         mpg123_format_none(mh_);
-        if (mpg123_format(mh_, static_cast<long>(d_.nSamplesPerSec), d_.nChannels == 1 ? MPG123_MONO : MPG123_STEREO,
+        if (mpg123_format(mh_, static_cast<long>(d_.nSamplesPerSec),
+                          d_.nChannels == 1 ? MPG123_MONO : MPG123_STEREO,
                           MPG123_ENC_SIGNED_16) != MPG123_OK) {
             return false;
         }
@@ -43,7 +44,8 @@ public:
     }
 
     DWORD SourceSize(DWORD n) const override {
-        const double ratio = static_cast<double>(std::max<DWORD>(s_.nAvgBytesPerSec, 1000)) / d_.nAvgBytesPerSec;
+        const double ratio =
+            static_cast<double>(std::max<DWORD>(s_.nAvgBytesPerSec, 1000)) / d_.nAvgBytesPerSec;
         return static_cast<DWORD>(n * ratio);
     }
 
@@ -95,8 +97,8 @@ private:
 };
 
 bool MpegShape(const WAVEFORMATEX& s) {
-    return (s.wFormatTag == kTagMpeg || s.wFormatTag == kTagMpegLayer3) && (s.nChannels == 1 || s.nChannels == 2) &&
-           SupportedRate(s.nSamplesPerSec);
+    return (s.wFormatTag == kTagMpeg || s.wFormatTag == kTagMpegLayer3) &&
+           (s.nChannels == 1 || s.nChannels == 2) && SupportedRate(s.nSamplesPerSec);
 }
 
 class MpegDriverImpl final : public Driver {
@@ -105,7 +107,8 @@ public:
         return MpegShape(s) && d.wFormatTag == kTagPcm && d.wBitsPerSample == 16 && PlainPcm(d) &&
                d.nChannels == s.nChannels && d.nSamplesPerSec == s.nSamplesPerSec;
     }
-    bool Suggest(const WAVEFORMATEX& s, const WAVEFORMATEX& want, DWORD flags, WAVEFORMATEX& out) const override {
+    bool Suggest(const WAVEFORMATEX& s, const WAVEFORMATEX& want, DWORD flags,
+                 WAVEFORMATEX& out) const override {
         if (!MpegShape(s) || ((flags & ACM_FORMATSUGGESTF_WFORMATTAG) != 0 && want.wFormatTag != kTagPcm) ||
             ((flags & ACM_FORMATSUGGESTF_NCHANNELS) != 0 && want.nChannels != s.nChannels) ||
             ((flags & ACM_FORMATSUGGESTF_NSAMPLESPERSEC) != 0 && want.nSamplesPerSec != s.nSamplesPerSec) ||

@@ -42,6 +42,7 @@ public:
             return true;
         }
         soxr_io_spec_t io = soxr_io_spec(SOXR_INT16_I, SOXR_INT16_I);
+        io.flags |= SOXR_NO_DITHER; // deterministic: equal channels stay equal
         soxr_quality_spec_t q = soxr_quality_spec(hq_ ? SOXR_HQ : SOXR_LQ, 0);
         soxr_error_t err = nullptr;
         soxr_ = soxr_create(s_.nSamplesPerSec, d_.nSamplesPerSec, d_.nChannels, &err, &io, &q, nullptr);
@@ -170,7 +171,8 @@ public:
         return s.nSamplesPerSec == d.nSamplesPerSec || s.wBitsPerSample == d.wBitsPerSample;
     }
 
-    bool Suggest(const WAVEFORMATEX& s, const WAVEFORMATEX& want, DWORD flags, WAVEFORMATEX& out) const override {
+    bool Suggest(const WAVEFORMATEX& s, const WAVEFORMATEX& want, DWORD flags,
+                 WAVEFORMATEX& out) const override {
         if (!PlainPcm(s)) {
             return false;
         }
@@ -195,7 +197,8 @@ public:
         return true;
     }
 
-    std::unique_ptr<Codec> Open(const WAVEFORMATEX& s, const WAVEFORMATEX& d, bool nonRealtime) const override {
+    std::unique_ptr<Codec> Open(const WAVEFORMATEX& s, const WAVEFORMATEX& d,
+                                bool nonRealtime) const override {
         auto codec = std::make_unique<PcmCodec>(s, d, nonRealtime);
         if (!codec->Init()) {
             return nullptr;

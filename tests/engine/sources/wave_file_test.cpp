@@ -15,9 +15,11 @@ namespace {
 
 using test::RiffBuilder;
 
-std::string MakeWave(const std::string& name, int channels, int rate, int bits, const std::vector<std::uint8_t>& data) {
+std::string MakeWave(const std::string& name, int channels, int rate, int bits,
+                     const std::vector<std::uint8_t>& data) {
     RiffBuilder b;
-    b.Pcm(static_cast<std::uint16_t>(channels), static_cast<std::uint32_t>(rate), static_cast<std::uint16_t>(bits))
+    b.Pcm(static_cast<std::uint16_t>(channels), static_cast<std::uint32_t>(rate),
+          static_cast<std::uint16_t>(bits))
         .Chunk("data", data);
     const std::string path = (test::Sandbox() / name).string();
     test::WriteFile(path, RiffBuilder::Wave(b));
@@ -195,8 +197,8 @@ TEST(WaveFileStage, LoopingAndSilence) {
     // Opened but disabled: full buffers of silence, 128 for 8-bit PCM and 0 otherwise.
     for (int bits : {8, 16}) {
         TMMWaveFile quiet;
-        quiet.Wave().SetFileName(
-            MakeWave("quiet" + std::to_string(bits) + ".wav", 1, 8000, bits, std::vector<std::uint8_t>(64, 7)));
+        quiet.Wave().SetFileName(MakeWave("quiet" + std::to_string(bits) + ".wav", 1, 8000, bits,
+                                          std::vector<std::uint8_t>(64, 7)));
         quiet.SetEnabled(false);
         quiet.Opened();
         quiet.Started();
@@ -237,7 +239,8 @@ TEST(WaveFileStage, SinkWritesWhatPassesThrough) {
     EXPECT_EQ(check.SampleRate(), 32000);
     check.OpenFile();
     std::vector<std::uint8_t> back(data.size());
-    EXPECT_EQ(check.ReadData(back.data(), static_cast<std::int32_t>(back.size())), static_cast<std::int32_t>(back.size()));
+    EXPECT_EQ(check.ReadData(back.data(), static_cast<std::int32_t>(back.size())),
+              static_cast<std::int32_t>(back.size()));
     EXPECT_EQ(back, data);
     check.CloseFile();
 
