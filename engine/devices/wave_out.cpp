@@ -1,0 +1,1008 @@
+#include "engine/devices/wave_out.h"
+
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+namespace tunefold {
+
+namespace {
+
+constexpr const char* kLfCr = "\n\r";
+// The private message that ends a stream: the first application message number plus one.
+constexpr UINT MM_WOM_STOP = platform::WM_USER + 1;
+constexpr const char* kNoDevice = "No wave audio playing device found";
+
+std::atomic<bool> directCallbacksAllowed{false};
+
+void SleepMs(int ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+// Bytes to samples, rounded to nearest with halves up, without overflowing a 32-bit count.
+DWORD BytesToSamples64(const WAVEFORMATEX& format, DWORD bytes) {
+    if (format.nAvgBytesPerSec == 0) {
+        return 0;
+    }
+    const std::uint64_t num = std::uint64_t{bytes} * format.nSamplesPerSec * 2 + format.nAvgBytesPerSec;
+    return static_cast<DWORD>(num / (std::uint64_t{format.nAvgBytesPerSec} * 2));
+}
+
+} // namespace
+
+WaveOutUi& WaveOutUserInterface() {
+    static WaveOutUi ui{
+        [](const std::string& text, const std::string& caption) {
+            std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
+        },
+        [](bool) {},
+        [](const std::exception& error) { std::fprintf(stderr, "%s\n", error.what()); },
+    };
+    return ui;
+}
+
+void SetDirectCallbacksAllowed(bool allowed) {
+    directCallbacksAllowed.store(allowed);
+}
+
+bool DirectCallbacksAllowed() {
+    return directCallbacksAllowed.load();
+}
+
+std::string WaveOutDeviceName(TMMDeviceId deviceId) {
+    auto& devices = platform::WaveOut();
+    const int count = static_cast<int>(devices.GetNumDevs());
+    if (deviceId < -1 || deviceId >= count) {
+        return {};
+    }
+    platform::WAVEOUTCAPS caps;
+    if (devices.GetDevCaps(deviceId, caps) != MMSYSERR_NOERROR) {
+        return {};
+    }
+    return caps.szPname;
+}
+
+// ---- the worker thread ----
+
+TMMWaveOutThread::TMMWaveOutThread(TMMWaveOut* owner, std::shared_ptr<Link> link)
+    : TMMDSPThread(owner), waveOut_(owner), link_(std::move(link)) {}
+
+void TMMWaveOutThread::Execute() {
+    // The link outlives the component if need be: the last thing this thread touches is its ready
+    // event, which the component may be waiting on while it is being destroyed.
+    std::shared_ptr<Link> link = link_;
+    link->id.store(std::this_thread::get_id());
+    ApplyPriority();
+    link->ready.Set();
+    while (!Terminated()) {
+        if (link->stop.Wait(0)) {
+            break;
+        }
+        if (link->flush.IsSet()) {
+            platform::ThreadMessageQueue::Message m{};
+            while (link->queue.Peek(m)) {
+                if (m.msg == platform::WOM_DONE) {
+                    link->pendingDone.fetch_sub(1);
+                }
+            }
+            link->flush.ResetEvent();
+            continue;
+        }
+        platform::ThreadMessageQueue::Message m{};
+        if (!link->queue.Wait(m, -1)) {
+            continue;
+        }
+        if (m.msg != platform::WOM_DONE) {
+            continue; // a wake-up for the events
+        }
+        // Taken off the count first: the completion decides whether the stream has ended.
+        link->pendingDone.fetch_sub(1);
+        try {
+            if (m.wParam == waveOut_->FHandle.load() && !waveOut_->FStopping.load()) {
+                waveOut_->BufferDone(reinterpret_cast<PWaveHdr>(m.lParam));
+            }
+        } catch (const std::exception& error) {
+            link->dead.store(true);
+            waveOut_->ThreadFailed(error);
+            return;
+        }
+    }
+    link->ready.Set();
+}
+
+// ---- creation ----
+
+TMMWaveOut::TMMWaveOut(TComponent* owner) : TMMCustomWaveOutComponent(owner), FDevices(platform::WaveOut()) {
+    for (auto& b : FBuffers) {
+        b.store(nullptr);
+    }
+    FNumDevs = static_cast<int>(FDevices.GetNumDevs());
+    ChooseDevice(0);
+}
+
+TMMWaveOut::~TMMWaveOut() {
+    Destroying();
+    if (IsOpen()) {
+        Close();
+    }
+    if (FThreadAlive.load()) {
+        StopThread();
+    }
+    FWindow.reset();
+    ReleaseBuffers();
+}
+
+// ---- helpers ----
+
+void TMMWaveOut::Fire(const TNotifyEvent& event) {
+    if (event) {
+        event(this);
+    }
+}
+
+void TMMWaveOut::Error(const std::string& message) {
+    Fire(OnError);
+    throw EMMWaveOutError(message);
+}
+
+std::string TMMWaveOut::ErrorText(MMRESULT result) {
+    std::string text;
+    if (FDevices.GetErrorText(result, text) != MMSYSERR_NOERROR || text.empty()) {
+        text = "Specified error number is out of range (unknown error)";
+    }
+    if (text.size() > 255) {
+        text.resize(255);
+    }
+    return text;
+}
+
+void TMMWaveOut::Check(MMRESULT result, const char* prefix) {
+    FLastResult.store(result);
+    if (result != MMSYSERR_NOERROR) {
+        Error(std::string(prefix) + kLfCr + ErrorText(result));
+    }
+}
+
+void TMMWaveOut::CheckChangeWhileOpen() {
+    if (IsOpen()) {
+        Error("Change to property while device was open");
+    }
+}
+
+void TMMWaveOut::WaitWhile(const std::function<bool()>& condition, int steps, int stepMs) {
+    for (int i = 0; i < steps && condition(); ++i) {
+        SleepMs(stepMs);
+    }
+}
+
+int TMMWaveOut::RoutedPending() const {
+    // A thread that died takes nothing from its queue any more.
+    const int posted = (FLink != nullptr && !FLink->dead.load()) ? FLink->pendingDone.load() : 0;
+    return posted + FWindowPending.load();
+}
+
+bool TMMWaveOut::CompletionsIdle() const {
+    return FInDone.load() == 0 && RoutedPending() <= 0;
+}
+
+// ---- properties ----
+
+void TMMWaveOut::SetNumBuffers(int value) {
+    if (value <= 1) {
+        return;
+    }
+    value = std::min(value, MaxBuffers);
+    if (value == FNumBuffers) {
+        return;
+    }
+    CheckChangeWhileOpen();
+    FNumBuffers = value;
+}
+
+int TMMWaveOut::GetBufferSize() const {
+    return TMMCustomWaveOutComponent::GetBufferSize();
+}
+
+void TMMWaveOut::SetBufferSize(int value) {
+    value = std::max(value, 32);
+    if (value == FBufferSize) {
+        return;
+    }
+    CheckChangeWhileOpen();
+    // Blocks of the old size would only be handed out for smaller requests: give them back.
+    FAllocator.FreeAllBlocks();
+    TMMCustomWaveOutComponent::SetBufferSize(value);
+}
+
+void TMMWaveOut::ChooseDevice(TMMDeviceId value) {
+    FProductName = kNoDevice;
+    FDriverVersion = 0;
+    if (FNumDevs > 0 && value >= -1 && value < FNumDevs) {
+        platform::WAVEOUTCAPS caps;
+        MMRESULT result = FDevices.GetDevCaps(value, caps);
+        FLastResult.store(result);
+        if (result == MMSYSERR_NOERROR) {
+            FProductName = caps.szPname;
+            FDriverVersion = caps.vDriverVersion;
+        }
+    }
+    FDeviceID = (value < -1 || value >= FNumDevs) ? -2 : value;
+}
+
+void TMMWaveOut::SetDeviceID(TMMDeviceId value) {
+    CheckChangeWhileOpen();
+    ChooseDevice(value);
+}
+
+void TMMWaveOut::SetProductName(const std::string&) {
+    // The name follows the device; it cannot be set.
+}
+
+void TMMWaveOut::SetCallBackMode(TMMCBMode value) {
+    CheckChangeWhileOpen();
+    if (value == cmCallback && !DirectCallbacksAllowed()) {
+        auto& ui = WaveOutUserInterface();
+        if (ui.messageBox) {
+            ui.messageBox(std::string("\"CallBacks\" are called at interrupt time !") + "\n\r" +
+                              "This is currently only supported under Windows 95",
+                          "TMMWaveOut");
+        }
+        return;
+    }
+    FCallBackMode = value;
+}
+
+void TMMWaveOut::SetPriority(TThreadPriority value) {
+    FPriority = value;
+    std::lock_guard lock(FLock);
+    if (FThreadAlive.load() && FThread != nullptr) {
+        FThread->SetPriority(value);
+    }
+}
+
+void TMMWaveOut::SetPWaveFormat(const WAVEFORMATEX* format) {
+    if (format != PWaveFormat() && IsOpen()) {
+        Close();
+    }
+    TMMCustomWaveOutComponent::SetPWaveFormat(format);
+}
+
+// ---- the stage's buffers ----
+
+void TMMWaveOut::BufferReady(PWaveHdr) {
+    // This stage plays buffers; it never accepts pushed ones.
+}
+
+void TMMWaveOut::BufferLoad(PWaveHdr lpWaveHdr, bool& MoreBuffers) {
+    TMMBufferHeader* buffer = AsBufferHeader(lpWaveHdr);
+    lpWaveHdr->dwBufferLength = static_cast<DWORD>(GetBufferSize());
+    lpWaveHdr->dwBytesRecorded = 0;
+    buffer->LoopEnabled = FLooping ? -1 : 0;
+    if (FLooping) {
+        buffer->LoopCount = FLoopCount;
+        buffer->LoopsLeft = FLoopsLeft.load();
+        buffer->LoopRestart = 0;
+    }
+    TMMCustomWaveOutComponent::BufferLoad(lpWaveHdr, MoreBuffers);
+    // The device plays exactly what was delivered.
+    lpWaveHdr->dwBufferLength = lpWaveHdr->dwBytesRecorded;
+    if (FLooping) {
+        FLoopsLeft.store(buffer->LoopsLeft);
+    }
+}
+
+std::int32_t TMMWaveOut::LoadBuffer(TMMBufferHeader* buffer) {
+    bool more = false;
+    BufferLoad(AsWaveHdr(buffer), more);
+    const auto bytes = static_cast<std::int32_t>(buffer->wh.dwBytesRecorded);
+    FMoreBuffers.store(more && bytes > 0);
+    return bytes;
+}
+
+void TMMWaveOut::QueueBuffer(TMMBufferHeader* buffer) {
+    if (OnBufferFilled) {
+        OnBufferFilled(this, AsWaveHdr(buffer));
+    }
+    if (FStopping.load()) {
+        return;
+    }
+    buffer->wh.dwFlags = (buffer->wh.dwFlags & ~WHDR_DONE) | WHDR_PREPARED;
+    buffer->SavedBytes = buffer->wh.dwBytesRecorded;
+    // Counted before the write: a fast device may return the buffer before Write comes back, and
+    // its notification must never see a count that is one short.
+    {
+        std::lock_guard lock(FLock);
+        FQueued.fetch_add(1);
+    }
+    MMRESULT result = FDevices.Write(FHandle.load(), AsWaveHdr(buffer));
+    if (result != MMSYSERR_NOERROR) {
+        FQueued.fetch_sub(1);
+    }
+    Check(result, "WaveOutWrite:");
+    buffer->wh.dwBytesRecorded = buffer->SavedBytes;
+}
+
+void* TMMWaveOut::AllocateBuffer(std::size_t bytes) {
+    return FAllocator.AllocateFit(GHND, bytes);
+}
+
+TMMBufferHeader* TMMWaveOut::EnsureBuffer(int index) {
+    TMMBufferHeader* buffer = FBuffers[static_cast<std::size_t>(index)].load();
+    if (buffer == nullptr) {
+        const auto size = static_cast<std::uint32_t>(FBufferSize);
+        void* block = AllocateBuffer(BufferHeaderBytes + size);
+        if (block == nullptr) {
+            Error("Unable to allocate memory for wave header");
+        }
+        buffer = InitBufferHeader(block, size);
+        FBuffers[static_cast<std::size_t>(index)].store(buffer);
+    }
+    if ((buffer->wh.dwFlags & WHDR_PREPARED) == 0) {
+        Check(FDevices.PrepareHeader(FHandle.load(), AsWaveHdr(buffer)), "WaveOutPrepareHeader:");
+    }
+    return buffer;
+}
+
+void TMMWaveOut::ReleaseBuffers() {
+    for (auto& slot : FBuffers) {
+        TMMBufferHeader* buffer = slot.load();
+        if (buffer == nullptr) {
+            continue;
+        }
+        void* block = buffer;
+        FAllocator.ReleaseBlock(block);
+        slot.store(nullptr);
+    }
+}
+
+// ---- position ----
+
+DWORD TMMWaveOut::DevicePosition() {
+    const platform::HWAVEOUT handle = FHandle.load();
+    const WAVEFORMATEX* format = PWaveFormat();
+    if (handle == 0 || format == nullptr) {
+        return 0;
+    }
+    platform::MMTIME time;
+    time.wType = platform::TIME_SAMPLES;
+    MMRESULT result = FDevices.GetPosition(handle, time);
+    if (result == MMSYSERR_NOERROR && time.wType == platform::TIME_SAMPLES) {
+        return time.value;
+    }
+    time.wType = platform::TIME_BYTES;
+    Check(FDevices.GetPosition(handle, time), "WaveOutGetPosition:");
+    return BytesToSamples64(*format, time.value);
+}
+
+std::int64_t TMMWaveOut::Position() {
+    const WAVEFORMATEX* format = PWaveFormat();
+    if (!IsOpen() || format == nullptr || FCloseDeferred.load()) {
+        return 0;
+    }
+    const std::int64_t samples = static_cast<std::int64_t>(DevicePosition()) + FSamplesBefore.load() +
+                                 FWrapCount.load() * FWrapSize.load() - FLoopStart.load();
+    switch (FTimeFormat) {
+    case tfMillisecond:
+        return SamplesToMs64(*format, samples);
+    case tfByte:
+        return SamplesToBytes64(*format, samples);
+    case tfSample:
+        break;
+    }
+    return samples;
+}
+
+// ---- notifications ----
+
+void TMMWaveOut::WaveOutProc(std::uintptr_t handle, UINT msg, DWORD_PTR instance, DWORD_PTR param1,
+                             DWORD_PTR) {
+    auto* self = reinterpret_cast<TMMWaveOut*>(instance);
+    if (self == nullptr) {
+        return;
+    }
+    switch (msg) {
+    case platform::WOM_OPEN:
+        self->SetState(wosOpened);
+        return;
+    case platform::WOM_CLOSE:
+        self->SetState(wosClosed);
+        return;
+    case platform::WOM_DONE:
+        break;
+    default:
+        return;
+    }
+    const int left = self->FQueued.fetch_sub(1) - 1;
+    if (self->FResetting.load()) {
+        if (left <= 0) {
+            self->FResetting.store(false);
+        }
+        return;
+    }
+    if (self->FStopping.load()) {
+        return;
+    }
+    switch (self->FCallBackMode) {
+    case cmWindow:
+        if (self->FWindow != nullptr) {
+            self->FWindowPending.fetch_add(1);
+            if (!self->FWindow->Post(platform::WOM_DONE, handle, static_cast<LPARAM>(param1))) {
+                self->FWindowPending.fetch_sub(1);
+            }
+        }
+        break;
+    case cmThread:
+        if (self->FLink != nullptr) {
+            self->FLink->pendingDone.fetch_add(1);
+            self->FLink->queue.Post(platform::WOM_DONE, handle, static_cast<LPARAM>(param1));
+        }
+        break;
+    case cmCallback:
+        try {
+            self->BufferDone(reinterpret_cast<PWaveHdr>(param1));
+        } catch (const std::exception& error) {
+            // Nothing above the device's notification can catch this: close and tell the user.
+            self->Close();
+            if (WaveOutUserInterface().showException) {
+                WaveOutUserInterface().showException(error);
+            }
+        }
+        break;
+    }
+}
+
+LRESULT TMMWaveOut::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (msg == platform::WOM_DONE) {
+        // Counted on every route, so that a message for a closed device is not waited for.
+        if (wParam == 0 || wParam != FHandle.load()) {
+            FWindowPending.fetch_sub(1);
+            return 0;
+        }
+    } else if (wParam == 0 || wParam != FHandle.load()) {
+        return 0;
+    }
+    try {
+        switch (msg) {
+        case platform::WOM_OPEN:
+            SetState(wosOpened);
+            break;
+        case platform::WOM_CLOSE:
+            SetState(wosClosed);
+            break;
+        case platform::WOM_DONE:
+            FWindowPending.fetch_sub(1);
+            if (!FStopping.load()) {
+                BufferDone(reinterpret_cast<PWaveHdr>(lParam));
+            }
+            break;
+        case MM_WOM_STOP:
+            Stop();
+            break;
+        default:
+            break;
+        }
+    } catch (const std::exception& error) {
+        Fire(OnError);
+        Close();
+        if (WaveOutUserInterface().showException) {
+            WaveOutUserInterface().showException(error);
+        }
+    }
+    return 0;
+}
+
+// ---- a buffer has been played ----
+
+void TMMWaveOut::BufferDone(PWaveHdr) {
+    // Counted before the flags are read: Stop and Flush set their flags before they look at the
+    // count, so one of the two sides always sees the other.
+    FInDone.fetch_add(1);
+    if (!IsPlaying() || FResetting.load() || FStopping.load()) {
+        FinishCompletion();
+        return;
+    }
+    try {
+        const int inUse = FBuffersInUse.load();
+        // Buffers come back in the order written: the finished one is the oldest queued. One
+        // that is still queued has not come back: the message was left over from before a stop.
+        const int index = FRingIndex.load();
+        TMMBufferHeader* finished = inUse > 0 ? FBuffers[static_cast<std::size_t>(index)].load() : nullptr;
+        if (finished == nullptr || (finished->wh.dwFlags & WHDR_INQUEUE) != 0) {
+            FinishCompletion();
+            return;
+        }
+        const int next = (index + 1) >= inUse ? 0 : index + 1;
+        FRingIndex.store(next);
+        TMMBufferHeader* playing = FBuffers[static_cast<std::size_t>(next)].load();
+        finished->wh.dwBytesRecorded = finished->SavedBytes;
+        finished->NextBuffer = playing;
+        if (playing != nullptr) {
+            playing->wh.dwBytesRecorded = playing->SavedBytes;
+        }
+        TMMCustomWaveOutComponent::BufferReady(AsWaveHdr(finished));
+
+        const DWORD position = DevicePosition();
+        const DWORD last = FLastDevicePos.load();
+        if (last >= position && last - position >= 0xFFFF) {
+            FWrapSize.store(static_cast<std::int64_t>((last & 0xFFF00000u) | 0x000FFFFFu));
+            FWrapCount.fetch_add(1);
+        }
+        FLastDevicePos.store(position);
+
+        // A flush in progress refills the ring itself from the new source position.
+        if (FMoreBuffers.load() && !FStopPending.load() && !FResetting.load()) {
+            if (FLooping && finished->LoopRestart != 0) {
+                {
+                    std::lock_guard lock(FLock);
+                    FLoopStart.store(static_cast<std::int64_t>(position));
+                    finished->LoopRestart = 0;
+                }
+                TMMCustomWaveOutComponent::Looped();
+                Fire(OnLooping);
+            }
+            for (int i = 0; i < 65000 && (finished->wh.dwFlags & WHDR_DONE) == 0; ++i) {
+                SleepMs(2);
+            }
+            if (LoadBuffer(finished) <= 0 && !FStopPending.load()) {
+                Error("Error filling wave buffer");
+            }
+            if (!FStopPending.load()) {
+                QueueBuffer(finished);
+            }
+        }
+    } catch (...) {
+        Fire(OnError);
+        FinishCompletion();
+        throw;
+    }
+    FinishCompletion();
+}
+
+void TMMWaveOut::FinishCompletion() {
+    if (FInDone.fetch_sub(1) - 1 != 0 || FEnded.load()) {
+        return;
+    }
+    // An empty ring with no refill under way is the end of the data. A reset in progress (Flush)
+    // empties the ring too, but that is not an end; nor is a ring whose played buffers still wait
+    // in the window's or the thread's queue to be handed on.
+    if (FStopPending.load() || (FQueued.load() == 0 && !FResetting.load() && RoutedPending() <= 0)) {
+        FEnded.store(true);
+        FStopping.store(true);
+        const platform::HWAVEOUT handle = FHandle.load();
+        const MMRESULT paused = FDevices.Pause(handle);
+        // The end message goes out even when the pause failed, or the stream would never stop.
+        if (FWindow != nullptr) {
+            FWindow->Post(MM_WOM_STOP, handle, 0);
+        }
+        Check(paused, "WaveOutPause:");
+    }
+}
+
+// ---- the worker thread ----
+
+TMMWaveOutThread* TMMWaveOut::CreateWorkerThread(std::shared_ptr<TMMWaveOutThread::Link> link) {
+    return new TMMWaveOutThread(this, std::move(link));
+}
+
+void TMMWaveOut::StartThread() {
+    {
+        std::lock_guard lock(FLock);
+        FThreadAlive.store(true);
+    }
+    FLink = std::make_shared<TMMWaveOutThread::Link>();
+    FThread = CreateWorkerThread(FLink);
+    if (FThread == nullptr) {
+        FThreadAlive.store(false);
+        Error(std::string("WaveOut:") + kLfCr + "Could not create thread");
+    }
+    FThread->SetFreeOnTerminate(true);
+    FThread->SetPriority(FPriority);
+    FThread->Resume();
+    if (!FLink->ready.Wait(5000)) {
+        Error(std::string("WaveOut:") + kLfCr + "Could not create thread");
+    }
+}
+
+void TMMWaveOut::StopThread() {
+    if (FThreadAlive.load() && FLink != nullptr && !FLink->dead.load()) {
+        FLink->stop.Set();
+        FLink->queue.Post(platform::WM_NULL);
+        FLink->ready.Wait(5000);
+    }
+    FThreadAlive.store(false);
+    FThread = nullptr; // it frees itself
+    if (FLink != nullptr) {
+        FLink->pendingDone.store(0); // what was left in its queue is gone with it
+    }
+}
+
+void TMMWaveOut::ThreadFailed(const std::exception& error) {
+    {
+        std::lock_guard lock(FLock);
+        FThreadAlive.store(false);
+    }
+    if (IsOpen()) {
+        FClosing.store(true);
+        try {
+            Stop();
+        } catch (const std::exception&) {
+            // already reported through OnError
+        }
+        const platform::HWAVEOUT handle = FHandle.exchange(0);
+        if (handle != 0) {
+            FDevices.Close(handle);
+        }
+        FClosing.store(false);
+        Fire(OnClose);
+    }
+    if (WaveOutUserInterface().showException) {
+        WaveOutUserInterface().showException(error);
+    }
+}
+
+// ---- operations ----
+
+void TMMWaveOut::Open() {
+    if (FNumDevs == 0) {
+        Error(kNoDevice);
+    }
+    if (FDeviceID == -2) {
+        Error("Invalid DeviceID");
+    }
+    const WAVEFORMATEX* format = PWaveFormat();
+    if (format == nullptr) {
+        Error(std::string("WaveOutOpen:") + kLfCr + "Invalid wave format");
+    }
+    if (IsOpen()) {
+        Close();
+    }
+    if (IsOpen() || FClosing.load()) {
+        return;
+    }
+    try {
+        FClosing.store(false);
+        FResetting.store(false);
+        FStopping.store(false);
+        FEnded.store(false);
+        const DWORD mapped = (FMapped && FDeviceID >= 0) ? platform::WAVE_MAPPED : 0;
+        MMRESULT query =
+            FDevices.Open(nullptr, FDeviceID, format, nullptr, 0, platform::WAVE_FORMAT_QUERY | mapped);
+        FLastResult.store(query);
+        if (query != MMSYSERR_NOERROR) {
+            Error(std::string("WaveOutOpen:") + kLfCr + "The actual device can''t play this format");
+        }
+        if (FWindow == nullptr) {
+            FWindow = std::make_unique<platform::MessageWindow>(
+                [this](UINT msg, WPARAM wParam, LPARAM lParam) { return WndProc(msg, wParam, lParam); });
+        }
+        FHandle.store(0);
+        FCloseDeferred.store(false);
+        TMMCustomWaveOutComponent::Opened();
+        if (FCallBackMode == cmThread) {
+            StartThread();
+        }
+        platform::HWAVEOUT handle = 0;
+        Check(FDevices.Open(&handle, FDeviceID, format, &WaveOutProc, reinterpret_cast<DWORD_PTR>(this),
+                            platform::CALLBACK_FUNCTION | mapped),
+              "WaveOutOpen:");
+        FHandle.store(handle);
+        WaitWhile([this] { return !IsOpen(); }, 500, 10);
+        if (!IsOpen()) {
+            Error(std::string("WaveOutOpen:") + kLfCr + "Unable to open device");
+        }
+        Fire(OnOpen);
+    } catch (...) {
+        Fire(OnError);
+        SetState(wosOpened);
+        Close();
+        SetState(wosClosed);
+        throw;
+    }
+}
+
+void TMMWaveOut::Start() {
+    if (!IsOpen()) {
+        Open();
+    }
+    if (!IsOpen() || IsPlaying()) {
+        return;
+    }
+    auto& ui = WaveOutUserInterface();
+    bool busy = false;
+    try {
+        FSamplesBefore.store(0);
+        FLastDevicePos.store(0);
+        FWrapCount.store(0);
+        FWrapSize.store(0);
+        FLoopStart.store(0);
+        FLoopsLeft.store(FLoopCount);
+        FInDone.store(0);
+        FQueued.store(0);
+        FRingIndex.store(0);
+        FStopPending.store(false);
+        FResetting.store(false);
+        FStopping.store(false);
+        FEnded.store(false);
+        if (FShowHourGlass && static_cast<std::int64_t>(FBufferSize) * FNumBuffers > 100000 && ui.hourGlass) {
+            busy = true;
+            ui.hourGlass(true);
+        }
+        // Nothing may play before the ring is full.
+        Check(FDevices.Pause(FHandle.load()), "WaveOutPause:");
+        TMMCustomWaveOutComponent::Started();
+        FMoreBuffers.store(true);
+        int queued = 0;
+        for (int i = 0; i < FNumBuffers && FMoreBuffers.load(); ++i) {
+            TMMBufferHeader* buffer = EnsureBuffer(i);
+            if (LoadBuffer(buffer) < 1) {
+                break;
+            }
+            QueueBuffer(buffer);
+            FBuffersInUse.store(++queued);
+        }
+        FBuffersInUse.store(queued);
+        if (busy) {
+            busy = false;
+            ui.hourGlass(false);
+        }
+        AddState(wosPlaying);
+        if (queued == 0) {
+            TMMCustomWaveOutComponent::Stopped();
+            Close();
+            Error(std::string("WaveOutStart:") + kLfCr + "Unable to start device");
+        }
+        if (!IsPaused()) {
+            Check(FDevices.Restart(FHandle.load()), "WaveOutRestart:");
+        }
+        Fire(OnStart);
+    } catch (...) {
+        if (busy) {
+            ui.hourGlass(false);
+        }
+        Fire(OnError);
+        AddState(wosPlaying);
+        Close();
+        SetState(wosClosed);
+        throw;
+    }
+}
+
+void TMMWaveOut::Pause() {
+    if (!IsOpen()) {
+        Open();
+    }
+    if (!IsOpen() || IsPaused()) {
+        return;
+    }
+    try {
+        if (IsPlaying()) {
+            {
+                std::lock_guard lock(FLock);
+                Check(FDevices.Pause(FHandle.load()), "WaveOutPause:");
+                AddState(wosPaused);
+            }
+            // The reset runs without the lock: it returns buffers through the notification, whose
+            // handler may need the lock to finish a completion.
+            if (FDeviceUpstream) {
+                // Fed by another device: the queued audio is dropped and the upstream device's
+                // data is taken up again when playing resumes.
+                FSamplesBefore.fetch_add(DevicePosition());
+                FResetting.store(true);
+                Check(FDevices.Reset(FHandle.load()), "WaveOutReset:");
+                FRingIndex.store(0);
+                FQueued.store(0);
+            }
+        }
+        AddState(wosPaused);
+        TMMCustomWaveOutComponent::Paused();
+        Fire(OnPause);
+    } catch (...) {
+        Fire(OnError);
+        Close();
+        throw;
+    }
+}
+
+void TMMWaveOut::Restart() {
+    if (!IsPlaying() || !IsPaused()) {
+        return;
+    }
+    try {
+        FResetting.store(false);
+        TMMCustomWaveOutComponent::Restarted();
+        Check(FDevices.Restart(FHandle.load()), "WaveOutRestart:");
+        RemoveState(wosPaused);
+        Fire(OnRestart);
+    } catch (...) {
+        Fire(OnError);
+        Close();
+        throw;
+    }
+}
+
+void TMMWaveOut::DiscardRoutedCompletions() {
+    switch (FCallBackMode) {
+    case cmWindow:
+        if (FWindow != nullptr) {
+            FWindow->RemovePending(platform::WOM_DONE, platform::WOM_DONE);
+            FWindowPending.store(0);
+        }
+        break;
+    case cmThread:
+        // The worker empties its own queue; it cannot be asked to from inside itself.
+        if (FLink != nullptr && FThreadAlive.load() && !FLink->dead.load() &&
+            FLink->id.load() != std::this_thread::get_id()) {
+            FLink->flush.Set();
+            FLink->queue.Post(platform::WM_NULL);
+            for (int i = 0; i < 5000 && FLink->flush.IsSet(); ++i) {
+                SleepMs(1);
+            }
+        }
+        break;
+    case cmCallback:
+        break;
+    }
+}
+
+void TMMWaveOut::Flush() {
+    // Only a playing ring (paused or not) has queued audio to drop. A device paused before it was
+    // started has none, and a ring queued here would be queued again by Start.
+    if (!IsPlaying() || FResetting.load()) {
+        return;
+    }
+    try {
+        const platform::HWAVEOUT handle = FHandle.load();
+        FResetting.store(true);
+        Check(FDevices.Pause(handle), "WaveOutPause:");
+        // A completion already under way must finish before the ring is rebuilt under it.
+        if (!(FCallBackMode == cmWindow && platform::MessageLoop::Gui().IsGUIThread())) {
+            WaitWhile([this] { return FInDone.load() > 0; }, 500, 10);
+        }
+        DiscardRoutedCompletions();
+        Check(FDevices.Reset(handle), "WaveOutReset:");
+        // Only buffers still to come back are waited for.
+        WaitWhile([this] { return FResetting.load() && FQueued.load() > 0; }, 100, 10);
+        FResetting.store(false);
+        Check(FDevices.Restart(handle), "WaveOutRestart:");
+        Check(FDevices.Pause(handle), "WaveOutPause:");
+        FRingIndex.store(0);
+        FQueued.store(0);
+        FSamplesBefore.store(0);
+        FLastDevicePos.store(0);
+        FWrapCount.store(0);
+        FWrapSize.store(0);
+        FLoopStart.store(0);
+        TMMCustomWaveOutComponent::Reset();
+        FMoreBuffers.store(true);
+        int queued = 0;
+        for (int i = 0; i < FNumBuffers && FMoreBuffers.load(); ++i) {
+            TMMBufferHeader* buffer = EnsureBuffer(i);
+            if (LoadBuffer(buffer) <= 0) {
+                break;
+            }
+            QueueBuffer(buffer);
+            FBuffersInUse.store(++queued);
+        }
+        FBuffersInUse.store(queued);
+        if (!IsPaused()) {
+            Check(FDevices.Restart(handle), "WaveOutRestart:");
+        }
+        if (queued == 0) {
+            Stop();
+        }
+    } catch (...) {
+        Fire(OnError);
+        Close();
+        throw;
+    }
+}
+
+void TMMWaveOut::Stop() {
+    if (!(IsPlaying() || IsPaused())) {
+        return;
+    }
+    try {
+        {
+            std::lock_guard lock(FLock);
+            FStopping.store(true);
+            FResetting.store(true);
+        }
+        FWrapCount.store(0);
+        FWrapSize.store(0);
+        const platform::HWAVEOUT handle = FHandle.load();
+        if (handle != 0) {
+            Check(FDevices.Reset(handle), "WaveOutReset:");
+        }
+        if (FInDone.load() > 0) {
+            // The running completion posts the end message when it finishes; Stop then runs again
+            // on the GUI thread.
+            FStopPending.store(true);
+            return;
+        }
+        RemoveState(wosPlaying | wosPaused);
+        WaitWhile([this] { return FQueued.load() > 0; }, 500, 10);
+        // Completions of this stream still waiting to be handled would be taken for the next one's.
+        DiscardRoutedCompletions();
+        TMMCustomWaveOutComponent::Stopped();
+        for (auto& slot : FBuffers) {
+            TMMBufferHeader* buffer = slot.load();
+            if (buffer == nullptr) {
+                continue;
+            }
+            int polls = 0;
+            while ((buffer->wh.dwFlags & WHDR_DONE) == 0 && polls < 65000) {
+                ++polls;
+            }
+            if ((buffer->wh.dwFlags & WHDR_DONE) == 0) {
+                buffer->wh.dwFlags = WHDR_DONE;
+            }
+            if (handle != 0) {
+                FDevices.UnprepareHeader(handle, AsWaveHdr(buffer));
+            }
+        }
+        ReleaseBuffers();
+        FBuffersInUse.store(0);
+        FQueued.store(0);
+        FRingIndex.store(0);
+        FStopPending.store(false);
+        if (!IsDestroying()) {
+            Fire(OnStop);
+        }
+        if (FCloseDeferred.load()) {
+            Close();
+        }
+    } catch (...) {
+        Fire(OnError);
+        Close();
+        throw;
+    }
+}
+
+void TMMWaveOut::Close() {
+    if (!IsOpen() || (FClosing.load() && !FCloseDeferred.load())) {
+        return;
+    }
+    try {
+        FClosing.store(true);
+        if (IsPlaying() || IsPaused()) {
+            Stop();
+        }
+        if (FStopPending.load()) {
+            FCloseDeferred.store(true);
+            return;
+        }
+        FCloseDeferred.store(false);
+        bool notified = true;
+        const platform::HWAVEOUT handle = FHandle.load();
+        if (handle != 0) {
+            Check(FDevices.Close(handle), "WaveOutClose:");
+            WaitWhile([this] { return State() != TMMWaveOutState(wosClosed); }, 500, 10);
+            notified = State() == TMMWaveOutState(wosClosed);
+            // The device is gone whether or not it said so.
+            SetState(wosClosed);
+            FWrapCount.store(0);
+            FWrapSize.store(0);
+        } else {
+            SetState(wosClosed);
+        }
+        TMMCustomWaveOutComponent::Closed();
+        if (FCallBackMode == cmThread) {
+            StopThread();
+        }
+        FHandle.store(0);
+        FClosing.store(false);
+        if (!IsDestroying()) {
+            Fire(OnClose);
+        }
+        if (!notified) {
+            Error(std::string("WaveOutClose:") + kLfCr + "Unable to close device");
+        }
+    } catch (const EMMWaveOutError&) {
+        FClosing.store(false);
+    } catch (const std::exception&) {
+        Fire(OnError);
+        FClosing.store(false);
+    }
+}
+
+} // namespace tunefold

@@ -1,0 +1,272 @@
+// The wave output device: the last stage of the playback chain and the clock that drives it. It
+// keeps a ring of buffers queued on the sound device, refills each from its Input as soon as it
+// has been played, pushes every played buffer on to its Output, and reports the played position.
+//
+// Device notifications reach the component in one of three ways (CallBackMode): as messages to a
+// hidden window on the GUI thread, directly inside the device's notification, or on a worker
+// thread of its own (TMMWaveOutThread). In every mode one completion is handled at a time, and a
+// Stop that meets a running completion is finished later on the GUI thread.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "engine/framework/allocator.h"
+#include "engine/framework/dsp_component.h"
+#include "engine/framework/errors.h"
+#include "engine/framework/threads.h"
+#include "platform/message_loop.h"
+#include "platform/sync_event.h"
+#include "platform/wave_device.h"
+
+namespace tunefold {
+
+TUNEFOLD_ERROR_CLASS(EMMWaveOutError, EMMError);
+
+constexpr int MaxBuffers = 500;
+
+// The device's state: a set of these flags in one byte.
+enum TMMWaveOutStates : std::uint8_t { wosClosed = 1, wosOpened = 2, wosPlaying = 4, wosPaused = 8 };
+
+class TMMWaveOutState {
+public:
+    constexpr TMMWaveOutState(std::uint8_t bits = wosClosed) : bits_(bits) {}
+    constexpr bool Contains(TMMWaveOutStates flag) const { return (bits_ & flag) != 0; }
+    constexpr std::uint8_t Bits() const { return bits_; }
+    constexpr bool operator==(const TMMWaveOutState& other) const = default;
+
+private:
+    std::uint8_t bits_;
+};
+
+// Seams for what the window system does for this component: the message box the refused callback
+// mode shows, the hourglass cursor of a large prefill, and the application's display of an
+// exception that nothing caught (the worker thread and the notification routes end there).
+struct WaveOutUi {
+    std::function<void(const std::string& text, const std::string& caption)> messageBox;
+    std::function<void(bool busy)> hourGlass;
+    std::function<void(const std::exception& error)> showException;
+};
+WaveOutUi& WaveOutUserInterface();
+
+// Whether the system runs device notifications where the chain may be driven from them. Nothing
+// here calls them at interrupt time, but the mode is refused by default as it always was outside
+// the one system that offered it; tests and tools that want the direct route switch it on.
+void SetDirectCallbacksAllowed(bool allowed);
+bool DirectCallbacksAllowed();
+
+// The product name of a device; empty when `deviceId` is not in -1 .. count-1 or the query fails.
+std::string WaveOutDeviceName(TMMDeviceId deviceId);
+
+class TMMWaveOut;
+
+// The thread that handles buffer completions in cmThread: its queue receives the done messages.
+class TMMWaveOutThread : public TMMDSPThread {
+public:
+    struct Link {
+        platform::SyncEvent ready{platform::SyncEvent::Reset::Auto};
+        platform::SyncEvent stop{platform::SyncEvent::Reset::Auto};
+        platform::SyncEvent flush{platform::SyncEvent::Reset::Manual};
+        platform::ThreadMessageQueue queue;
+        std::atomic<int> pendingDone{0}; // done messages posted and not yet taken
+        std::atomic<bool> dead{false};
+        std::atomic<std::thread::id> id{};
+    };
+    TMMWaveOutThread(TMMWaveOut* owner, std::shared_ptr<Link> link);
+
+protected:
+    void Execute() override;
+
+private:
+    TMMWaveOut* waveOut_;
+    std::shared_ptr<Link> link_;
+};
+
+class TMMCustomWaveOutComponent : public TMMCustomSoundComponent {
+public:
+    using TMMCustomSoundComponent::TMMCustomSoundComponent;
+
+    virtual std::int64_t Position() = 0;
+    virtual void Open() = 0;
+    virtual void Close() = 0;
+    virtual void Flush() = 0;
+    virtual void Start() = 0;
+    virtual void Pause() = 0;
+    virtual void Restart() = 0;
+    virtual void Stop() = 0;
+};
+
+class TMMWaveOut : public TMMCustomWaveOutComponent {
+public:
+    explicit TMMWaveOut(TComponent* owner = nullptr);
+    ~TMMWaveOut() override;
+
+    // ---- published properties ----
+    int NumBuffers() const { return GetNumBuffers(); }
+    void SetNumBuffers(int value) override;
+    int GetNumBuffers() const override { return FNumBuffers; }
+    void SetBufferSize(int value) override;
+    int GetBufferSize() const override;
+    TMMDeviceId DeviceID() const { return GetDeviceID(); }
+    void SetDeviceID(TMMDeviceId value) override;
+    TMMDeviceId GetDeviceID() const override { return FDeviceID; }
+    std::string ProductName() const { return GetProductName(); }
+    void SetProductName(const std::string& value) override;
+    std::string GetProductName() const override { return FProductName; }
+    TMMCBMode CallBackMode() const { return GetCallBackMode(); }
+    void SetCallBackMode(TMMCBMode value) override;
+    TMMCBMode GetCallBackMode() const override { return FCallBackMode; }
+    TMMTimeFormats TimeFormat() const { return FTimeFormat; }
+    void SetTimeFormat(TMMTimeFormats value) { FTimeFormat = value; }
+    bool Looping() const { return FLooping; }
+    void SetLooping(bool value) { FLooping = value; }
+    std::uint16_t LoopCount() const { return FLoopCount; }
+    void SetLoopCount(std::uint16_t value) { FLoopCount = value; }
+    bool ShowHourGlass() const { return FShowHourGlass; }
+    void SetShowHourGlass(bool value) { FShowHourGlass = value; }
+    bool Mapped() const { return FMapped; }
+    void SetMapped(bool value) { FMapped = value; }
+    TThreadPriority Priority() const { return FPriority; }
+    void SetPriority(TThreadPriority value);
+
+    TNotifyEvent OnError;
+    TNotifyEvent OnOpen;
+    TNotifyEvent OnStart;
+    TNotifyEvent OnPause;
+    TNotifyEvent OnRestart;
+    TNotifyEvent OnStop;
+    TNotifyEvent OnClose;
+    TNotifyEvent OnLooping;
+    TMMBufferEvent OnBufferFilled;
+
+    // ---- public, unpublished ----
+    int NumDevs() const { return FNumDevs; }
+    TMMWaveOutState State() const { return TMMWaveOutState(FState.load()); }
+    DWORD DriverVersion() const { return FDriverVersion; }
+    MMRESULT LastResult() const { return FLastResult; }
+
+    // ---- the device operations ----
+    std::int64_t Position() override;
+    void Open() override;
+    void Close() override;
+    void Flush() override;
+    void Start() override;
+    void Pause() override;
+    void Restart() override;
+    void Stop() override;
+    virtual void Error(const std::string& message);
+
+    // ---- stage virtuals ----
+    void SetPWaveFormat(const WAVEFORMATEX* format) override;
+    void Opened() override { Open(); }
+    void Closed() override { Close(); }
+    void Started() override { Start(); }
+    void Paused() override { Pause(); }
+    void Restarted() override { Restart(); }
+    void Stopped() override { Stop(); }
+    void BufferReady(PWaveHdr lpWaveHdr) override;
+    void BufferLoad(PWaveHdr lpWaveHdr, bool& MoreBuffers) override;
+
+    // ---- inspection (tests, diagnostics) ----
+    int QueuedBuffers() const { return FQueued.load(); }
+    int InDoneCount() const { return FInDone.load(); }
+    int BuffersInUse() const { return FBuffersInUse.load(); }
+    bool StopPending() const { return FStopPending.load(); }
+    bool CloseDeferred() const { return FCloseDeferred.load(); }
+    // No completion is being handled and none is waiting for the worker thread.
+    bool CompletionsIdle() const;
+
+protected:
+    // Seams for failures the system rarely gives: a refused buffer allocation, a thread that
+    // cannot be made.
+    virtual void* AllocateBuffer(std::size_t bytes);
+    virtual TMMWaveOutThread* CreateWorkerThread(std::shared_ptr<TMMWaveOutThread::Link> link);
+
+private:
+    friend class TMMWaveOutThread;
+    static void WaveOutProc(std::uintptr_t handle, UINT msg, DWORD_PTR instance, DWORD_PTR param1,
+                            DWORD_PTR param2);
+    LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam);
+
+    bool IsOpen() const { return State().Contains(wosOpened); }
+    bool IsPlaying() const { return State().Contains(wosPlaying); }
+    bool IsPaused() const { return State().Contains(wosPaused); }
+    void AddState(std::uint8_t flags) { FState.fetch_or(flags); }
+    void RemoveState(std::uint8_t flags) { FState.fetch_and(static_cast<std::uint8_t>(~flags)); }
+    void SetState(std::uint8_t bits) { FState.store(bits); }
+    void Fire(const TNotifyEvent& event);
+    // Raises "<prefix>:" LF CR "<device text>" when `result` is a failure.
+    void Check(MMRESULT result, const char* prefix);
+    std::string ErrorText(MMRESULT result);
+    void CheckChangeWhileOpen();
+    void ChooseDevice(TMMDeviceId value);
+
+    void BufferDone(PWaveHdr lpWaveHdr);
+    void FinishCompletion();
+    // Drops the done messages still waiting on the window's or the thread's queue.
+    void DiscardRoutedCompletions();
+    // Done messages routed to the window or the worker thread and not yet taken from there.
+    int RoutedPending() const;
+    std::int32_t LoadBuffer(TMMBufferHeader* buffer);
+    void QueueBuffer(TMMBufferHeader* buffer);
+    TMMBufferHeader* EnsureBuffer(int index);
+    void ReleaseBuffers();
+    DWORD DevicePosition();
+    void StartThread();
+    void StopThread();
+    void WaitWhile(const std::function<bool()>& condition, int steps, int stepMs);
+    void ThreadFailed(const std::exception& error);
+
+    platform::WaveOutDevices& FDevices;
+    int FNumDevs = 0;
+    int FNumBuffers = 10;
+    TMMDeviceId FDeviceID = 0;
+    std::string FProductName;
+    DWORD FDriverVersion = 0;
+    TMMCBMode FCallBackMode = cmWindow;
+    TMMTimeFormats FTimeFormat = tfByte;
+    bool FLooping = false;
+    std::uint16_t FLoopCount = 0;
+    bool FShowHourGlass = true;
+    bool FMapped = false;
+    TThreadPriority FPriority = tpHigher;
+
+    std::atomic<std::uint8_t> FState{wosClosed};
+    std::atomic<platform::HWAVEOUT> FHandle{0};
+    std::unique_ptr<platform::MessageWindow> FWindow;
+    std::atomic<MMRESULT> FLastResult{MMSYSERR_NOERROR};
+    TMMAllocator FAllocator;
+    std::array<std::atomic<TMMBufferHeader*>, MaxBuffers> FBuffers{};
+    std::atomic<int> FRingIndex{0};
+    std::atomic<int> FBuffersInUse{0};
+    std::atomic<int> FQueued{0};
+    std::atomic<int> FInDone{0};
+    std::atomic<int> FWindowPending{0}; // done messages posted to the hidden window, not yet taken
+    std::atomic<bool> FMoreBuffers{false};
+    std::atomic<bool> FStopping{false};
+    std::atomic<bool> FResetting{false};
+    std::atomic<bool> FStopPending{false};
+    std::atomic<bool> FCloseDeferred{false};
+    std::atomic<bool> FClosing{false};
+    std::atomic<bool> FEnded{false};
+    std::atomic<std::int32_t> FLoopsLeft{0};
+    std::atomic<std::int64_t> FLoopStart{0};
+    std::atomic<std::int64_t> FSamplesBefore{0};
+    std::atomic<DWORD> FLastDevicePos{0};
+    std::atomic<std::int64_t> FWrapCount{0};
+    std::atomic<std::int64_t> FWrapSize{0};
+
+    std::shared_ptr<TMMWaveOutThread::Link> FLink;
+    TMMWaveOutThread* FThread = nullptr;
+    std::atomic<bool> FThreadAlive{false};
+    std::recursive_mutex FLock;
+};
+
+} // namespace tunefold

@@ -1,0 +1,155 @@
+// A deterministic wave output card for tests and headless use. It keeps every byte it played, plays
+// on a clock that runs in real time, as fast as possible or only when a test advances it, and can be
+// told to fail any of its calls or to misbehave the way real drivers do (missing notifications, a
+// done flag that comes late, a position counter that wraps early).
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/wave_device.h"
+
+namespace tunefold::platform {
+
+struct VirtualWaveFormat {
+    WORD channels;
+    DWORD rate;
+    WORD bits;
+};
+
+struct VirtualWaveDeviceConfig {
+    std::string name = "Tunefold Virtual Sound Card";
+    DWORD driverVersion = 0x0100;
+    // Formats the device plays; empty means every valid PCM format.
+    std::vector<VirtualWaveFormat> formats;
+};
+
+// One call made to fail: the first `after` calls succeed, every later one returns `code`.
+struct VirtualFault {
+    MMRESULT code = MMSYSERR_NOERROR;
+    int after = 0;
+};
+
+struct VirtualWaveFaults {
+    VirtualFault open, query, write, pause, restart, reset, position, close, devCaps;
+    bool noOpenNotify = false;
+    bool noCloseNotify = false;
+    // The done flag is set this many milliseconds after the done notification (0: before it).
+    int lateDoneFlagMs = 0;
+    // The done flag is never set (the notification still comes).
+    bool noDoneFlag = false;
+    // Position queries are answered in bytes whatever unit was asked for.
+    bool positionInBytesOnly = false;
+    // The 32-bit sample counter wraps to 0 at this value (0: at 2^32).
+    std::uint64_t wrapAt = 0;
+};
+
+enum class VirtualClock { Manual, RealTime, Fast };
+
+class VirtualSoundCard : public WaveOutDevices {
+public:
+    VirtualSoundCard();
+    ~VirtualSoundCard() override;
+
+    // The card behind WaveOut() in a virtual process.
+    static VirtualSoundCard& Instance();
+
+    // ---- configuration (not while a device is open) ----
+    void SetDevices(std::vector<VirtualWaveDeviceConfig> devices);
+    void SetClock(VirtualClock clock);
+    VirtualClock Clock() const;
+    void SetFaults(const VirtualWaveFaults& faults);
+    VirtualWaveFaults Faults() const;
+    // Back to one device, the manual clock, no faults and nothing recorded.
+    void ResetAll();
+    // Also write everything played by the next sessions to this WAV file when a device closes ("" off).
+    void RecordToFile(const std::string& path);
+
+    // ---- the clock, manual mode ----
+    // Plays up to `frames` sample frames of what is queued on every open, unpaused device; returns the
+    // frames played. Done notifications are sent from the calling thread.
+    std::uint64_t Advance(std::uint64_t frames);
+    // Plays what is queued until nothing is (or `maxFrames` were played).
+    std::uint64_t AdvanceAll(std::uint64_t maxFrames = UINT64_MAX);
+
+    // ---- what happened ----
+    // Bytes played since the last ResetAll / ClearRecording, over all sessions.
+    std::vector<std::uint8_t> Played() const;
+    // dwBufferLength of every header played to its end, in order.
+    std::vector<DWORD> PlayedHeaderLengths() const;
+    void ClearRecording();
+    int OpenCount() const;   // devices open now
+    int QueuedCount() const; // headers queued on all open devices
+    bool IsPaused() const;   // the open device is paused (false when none)
+    DWORD LastOpenFlags() const;
+    int LastOpenDevice() const; // the device index the last open used (-1 maps to 0)
+    // Calls made so far by name ("open", "write", "pause", ...); "written" counts the headers
+    // accepted, "done" the done notifications sent.
+    int CallCount(const std::string& call) const;
+
+    // ---- WaveOutDevices ----
+    UINT GetNumDevs() override;
+    MMRESULT GetDevCaps(int deviceId, WAVEOUTCAPS& caps) override;
+    MMRESULT Open(HWAVEOUT* handle, int deviceId, const WAVEFORMATEX* format, WaveCallback callback,
+                  DWORD_PTR instance, DWORD flags) override;
+    MMRESULT Close(HWAVEOUT handle) override;
+    MMRESULT PrepareHeader(HWAVEOUT handle, WAVEHDR* header) override;
+    MMRESULT UnprepareHeader(HWAVEOUT handle, WAVEHDR* header) override;
+    MMRESULT Write(HWAVEOUT handle, WAVEHDR* header) override;
+    MMRESULT Pause(HWAVEOUT handle) override;
+    MMRESULT Restart(HWAVEOUT handle) override;
+    MMRESULT Reset(HWAVEOUT handle) override;
+    MMRESULT GetPosition(HWAVEOUT handle, MMTIME& time) override;
+
+private:
+    struct Device;
+    struct LateFlag {
+        std::chrono::steady_clock::time_point due;
+        WAVEHDR* header;
+    };
+    using DeviceRef = std::shared_ptr<Device>;
+
+    DeviceRef Find(HWAVEOUT handle);
+    bool Fails(VirtualFault& fault, const char* call, MMRESULT& code);
+    bool Plays(int device, const WAVEFORMATEX* format) const;
+    // Plays up to `frames` of `device` under the lock; headers finished go to `done`.
+    std::uint64_t PlayLocked(Device& device, std::uint64_t frames, std::vector<WAVEHDR*>& done);
+    void FinishLocked(Device& device, WAVEHDR* header, std::vector<WAVEHDR*>& done);
+    void Deliver(const DeviceRef& device, const std::vector<WAVEHDR*>& done);
+    void ClockLoop();
+    void LateFlagLoop();
+    void StartClockThread();
+    void StopClockThread();
+    void WriteWavFile(const Device& device);
+
+    mutable std::mutex mutex_;
+    std::condition_variable wake_;
+    std::vector<VirtualWaveDeviceConfig> devices_;
+    VirtualWaveFaults faults_;
+    VirtualClock clock_ = VirtualClock::Manual;
+    std::map<HWAVEOUT, DeviceRef> open_;
+    HWAVEOUT nextHandle_ = 0x1000;
+    std::vector<std::uint8_t> played_;
+    std::vector<DWORD> playedLengths_;
+    std::map<std::string, int> calls_;
+    std::string wavPath_;
+    DWORD lastFlags_ = 0;
+    int lastDevice_ = -1;
+    std::deque<LateFlag> lateFlags_;
+
+    std::thread clockThread_;
+    bool clockQuit_ = false;
+    std::thread lateThread_;
+    bool lateQuit_ = false;
+    std::condition_variable lateWake_;
+};
+
+} // namespace tunefold::platform

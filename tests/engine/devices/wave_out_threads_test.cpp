@@ -1,0 +1,186 @@
+// Random sequences of the transport operations against a card that plays as fast as it can, in
+// every callback mode: the device must never deadlock, lose or double a buffer, or show a state
+// outside the five it can be in.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "engine/devices/wave_out.h"
+#include "engine/devices/wave_out_fixture.h"
+
+namespace tunefold {
+namespace {
+
+using test::Card;
+
+bool ValidState(TMMWaveOutState s) {
+    switch (s.Bits()) {
+    case wosClosed:
+    case wosOpened:
+    case wosOpened | wosPaused:
+    case wosOpened | wosPlaying:
+    case wosOpened | wosPlaying | wosPaused:
+        return true;
+    default:
+        return false;
+    }
+}
+
+class WaveOutStress : public ::testing::TestWithParam<TMMCBMode> {
+protected:
+    void SetUp() override {
+        Card().ResetAll();
+        Card().SetClock(platform::VirtualClock::Fast);
+        SetDirectCallbacksAllowed(true);
+        saved = WaveOutUserInterface();
+        WaveOutUserInterface().showException = [this](const std::exception&) { exceptions.fetch_add(1); };
+    }
+    void TearDown() override {
+        Card().ResetAll();
+        SetDirectCallbacksAllowed(false);
+        WaveOutUserInterface() = saved;
+    }
+    WaveOutUi saved;
+    std::atomic<int> exceptions{0};
+};
+
+TEST_P(WaveOutStress, RandomTransportSequences) {
+    WAVEFORMATEX f = test::Stereo16(8000);
+    test::PatternSource source(64 * 400, &f);
+    test::CountingSink sink;
+    TMMWaveOut wo;
+    wo.SetCallBackMode(GetParam());
+    wo.SetNumBuffers(8);
+    wo.SetBufferSize(64);
+    wo.SetInput(&source);
+    wo.SetOutput(&sink);
+
+    std::atomic<int> badStates{0};
+    std::atomic<bool> stopInside{false};
+    std::atomic<int> stops{0}, opens{0}, closes{0};
+    wo.OnBufferReady = [&](TObject*, PWaveHdr) {
+        if (!ValidState(wo.State())) {
+            badStates.fetch_add(1);
+        }
+        if (stopInside.exchange(false)) {
+            wo.Stop(); // a stop that meets the running completion
+        }
+    };
+    wo.OnStop = [&](TObject*) { stops.fetch_add(1); };
+    wo.OnOpen = [&](TObject*) { opens.fetch_add(1); };
+    wo.OnClose = [&](TObject*) { closes.fetch_add(1); };
+
+    std::mt19937 rng(1234u + static_cast<unsigned>(GetParam()));
+    std::uniform_int_distribution<int> opPick(0, 7);
+    std::uniform_int_distribution<int> lengthPick(1, 8);
+    for (int sequence = 0; sequence < 500; ++sequence) {
+        SCOPED_TRACE(sequence);
+        const int length = lengthPick(rng);
+        std::string ops;
+        for (int step = 0; step < length; ++step) {
+            const int op = opPick(rng);
+            ops += "SPRFTCIM"[op];
+            try {
+                switch (op) {
+                case 0:
+                    if (!wo.State().Contains(wosPlaying) && source.position.load() > 64 * 300) {
+                        source.Seek(0);
+                    }
+                    wo.Start();
+                    break;
+                case 1:
+                    wo.Pause();
+                    break;
+                case 2:
+                    wo.Restart();
+                    break;
+                case 3:
+                    if (wo.State().Contains(wosPaused)) {
+                        source.Seek(64 * 10);
+                    }
+                    wo.Flush();
+                    break;
+                case 4:
+                    wo.Stop();
+                    break;
+                case 5:
+                    wo.Close();
+                    break;
+                case 6:
+                    stopInside.store(true);
+                    break;
+                default:
+                    platform::MessageLoop::Gui().ProcessMessages();
+                    break;
+                }
+            } catch (const EMMWaveOutError& e) {
+                ADD_FAILURE() << e.what() << " after " << ops;
+            }
+            EXPECT_TRUE(ValidState(wo.State())) << int(wo.State().Bits());
+        }
+        stopInside.store(false);
+        wo.Close();
+        ASSERT_TRUE(test::PumpUntil([&] {
+            return wo.State() == TMMWaveOutState(wosClosed) && wo.CompletionsIdle();
+        })) << "the device did not come to rest";
+        // Every header the card accepted came back exactly once, and every prepared one was
+        // unprepared before its memory went back to the pool.
+        ASSERT_EQ(Card().QueuedCount(), 0);
+        ASSERT_EQ(Card().CallCount("written"), Card().CallCount("done"));
+        ASSERT_EQ(Card().CallCount("prepare"), Card().CallCount("unprepare"));
+        ASSERT_EQ(Card().OpenCount(), 0);
+        ASSERT_EQ(wo.QueuedBuffers(), 0);
+    }
+    EXPECT_EQ(badStates.load(), 0);
+    EXPECT_EQ(exceptions.load(), 0);
+    EXPECT_EQ(opens.load(), closes.load());
+    EXPECT_GT(stops.load(), 0);
+}
+
+// A stop from the GUI thread while the worker thread is inside a completion (its source is slow):
+// the stop is left pending, and finished by the GUI thread once the completion is over.
+TEST(WaveOutThreads, StopFromTheGuiWhileTheWorkerRefills) {
+    Card().ResetAll();
+    WAVEFORMATEX f = test::Stereo16(8000);
+    test::PatternSource source(64 * 100, &f);
+    TMMWaveOut wo;
+    wo.SetCallBackMode(cmThread);
+    wo.SetNumBuffers(4);
+    wo.SetBufferSize(64);
+    wo.SetInput(&source);
+    platform::SyncEvent inLoad, release;
+    std::atomic<bool> block{false};
+    source.OnBufferLoad = [&](TObject*, PWaveHdr, bool&) {
+        if (block.exchange(false)) {
+            inLoad.Set();
+            release.Wait(10000);
+        }
+    };
+    std::atomic<int> stopsOnGui{0}, stopsElsewhere{0};
+    wo.OnStop = [&](TObject*) {
+        (platform::MessageLoop::Gui().IsGUIThread() ? stopsOnGui : stopsElsewhere).fetch_add(1);
+    };
+    wo.Start();
+    block.store(true);
+    Card().Advance(16);
+    ASSERT_TRUE(inLoad.Wait(10000));
+    wo.Stop();
+    EXPECT_TRUE(wo.StopPending());
+    wo.Close();
+    EXPECT_TRUE(wo.CloseDeferred());
+    EXPECT_EQ(wo.Position(), 0);
+    EXPECT_EQ(stopsOnGui.load() + stopsElsewhere.load(), 0);
+    release.Set();
+    ASSERT_TRUE(test::PumpUntil([&] { return wo.State() == TMMWaveOutState(wosClosed); }));
+    EXPECT_EQ(stopsOnGui.load(), 1);
+    EXPECT_EQ(stopsElsewhere.load(), 0);
+    EXPECT_EQ(Card().OpenCount(), 0);
+    EXPECT_EQ(Card().CallCount("written"), Card().CallCount("done"));
+    Card().ResetAll();
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, WaveOutStress, ::testing::Values(cmWindow, cmCallback, cmThread),
+                         [](const auto& info) { return std::string(test::ModeName(info.param)); });
+
+} // namespace
+} // namespace tunefold
