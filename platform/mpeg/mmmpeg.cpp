@@ -148,7 +148,9 @@ int32_t OpenEngine(Decoder& d, const std::string& name) {
         return MPEG_ERR_NOT_MPEG;
     }
     mpg123_frameinfo fi{};
-    if (mpg123_info(d.mh, &fi) != MPG123_OK || fi.layer < 1 || fi.layer > 3) {
+    // Free-format frames (no bit rate in the header) are what a stray sync word in other data looks
+    // like far more often than a real stream: such files are not taken for MPEG audio.
+    if (mpg123_info(d.mh, &fi) != MPG123_OK || fi.layer < 1 || fi.layer > 3 || fi.bitrate <= 0) {
         mpg123_close(d.mh);
         return MPEG_ERR_NOT_MPEG;
     }
