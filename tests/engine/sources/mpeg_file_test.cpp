@@ -68,35 +68,35 @@ TEST_F(MpegTest, StreamInformationOfEveryFixture) {
         SCOPED_TRACE(fx.file);
         TMMMpegInfo info{};
         ASSERT_TRUE(GetMpegFileInfo(Fixture(fx.file), info));
-        EXPECT_EQ(info.Version, fx.version);
-        EXPECT_EQ(info.Layer, fx.layer);
-        EXPECT_EQ(info.SampleRate, fx.rate);
-        EXPECT_EQ(info.PlaybackRate, fx.rate);
+        EXPECT_EQ(int(info.Version), fx.version);
+        EXPECT_EQ(int(info.Layer), fx.layer);
+        EXPECT_EQ(int(info.SampleRate), fx.rate);
+        EXPECT_EQ(int(info.PlaybackRate), fx.rate);
         // The channel mode as the first frame header states it (twolame writes plain stereo frames
         // when joint coding gains nothing).
         const auto bytes = test::ReadBytes(Fixture(fx.file));
         ASSERT_GT(bytes.size(), 4u);
-        EXPECT_EQ(info.Mode, bytes[3] >> 6);
+        EXPECT_EQ(int(info.Mode), bytes[3] >> 6);
         if (fx.mode == smSingleChannel || fx.mode == smDualChannel) {
-            EXPECT_EQ(info.Mode, fx.mode);
+            EXPECT_EQ(int(info.Mode), fx.mode);
         }
         // Samples per frame: 384 for layer I, 1152 for layer II, 1152 or (MPEG-2) 576 for layer III.
         const int spf = fx.layer == 1 ? 384 : (fx.layer == 3 && fx.version == 0) ? 576 : 1152;
-        EXPECT_NEAR(info.FrameTime, spf * 1000.0 / fx.rate, 1e-9);
+        EXPECT_NEAR(double(info.FrameTime), spf * 1000.0 / fx.rate, 1e-9);
         // Length from the independent decoder's output: every sample counts, VBR included.
         const auto reference =
             test::ReadBytes(Fixture(std::string(fx.file).substr(0, std::strlen(fx.file) - 4) + ".s16"));
         ASSERT_FALSE(reference.empty());
         const double samples = static_cast<double>(reference.size()) / (2.0 * fx.channels);
-        EXPECT_NEAR(info.Time, samples * 1000.0 / fx.rate, 1.0);
+        EXPECT_NEAR(int(info.Time), samples * 1000.0 / fx.rate, 1.0);
         // The frames hold the samples plus at most the encoder's delay and padding.
-        EXPECT_GE(info.Frames * static_cast<double>(spf), samples);
-        EXPECT_LE(info.Frames * static_cast<double>(spf) - samples, 3.0 * spf);
+        EXPECT_GE(int(info.Frames) * static_cast<double>(spf), samples);
+        EXPECT_LE(int(info.Frames) * static_cast<double>(spf) - samples, 3.0 * spf);
         if (fx.bitRate != 0) {
-            EXPECT_EQ(info.BitRate, fx.bitRate);
+            EXPECT_EQ(int(info.BitRate), fx.bitRate);
         } else {
-            EXPECT_GT(info.BitRate, 8); // the average of a variable-rate stream
-            EXPECT_LT(info.BitRate, 320);
+            EXPECT_GT(int(info.BitRate), 8); // the average of a variable-rate stream
+            EXPECT_LT(int(info.BitRate), 320);
         }
         if (fx.tagged) {
             EXPECT_EQ(Field(info, 38, 3), "TAG");
@@ -353,11 +353,11 @@ TEST_F(MpegTest, HandBuiltLayerOneStream) {
         test::WriteFile(path, LayerOneStream(50, mono));
         TMMMpegInfo info{};
         ASSERT_TRUE(GetMpegFileInfo(path, info));
-        EXPECT_EQ(info.Layer, 1);
-        EXPECT_EQ(info.Frames, 50);
-        EXPECT_EQ(info.BitRate, 128);
-        EXPECT_EQ(info.Mode, mono ? smSingleChannel : smStereo);
-        EXPECT_EQ(info.Time, 435); // 50 * 384 / 44100 s
+        EXPECT_EQ(int(info.Layer), 1);
+        EXPECT_EQ(int(info.Frames), 50);
+        EXPECT_EQ(int(info.BitRate), 128);
+        EXPECT_EQ(int(info.Mode), mono ? smSingleChannel : smStereo);
+        EXPECT_EQ(int(info.Time), 435); // 50 * 384 / 44100 s
         TMMMPEGFile source;
         source.SetFileName(path);
         source.Opened();
