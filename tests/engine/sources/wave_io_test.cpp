@@ -246,3 +246,33 @@ TEST(WaveIO, WrittenFileReadsBack) {
 
 } // namespace
 } // namespace tunefold
+
+namespace tunefold {
+namespace {
+
+// Hand-made files whose bytes matter, committed with the sources.
+TEST(WaveIO, CommittedChunkRuleFiles) {
+    struct Case {
+        const char* file;
+        std::int32_t dataSize;
+        WORD blockAlign;
+    };
+    const Case cases[] = {
+        {"list_after_data.wav", 34, 1},   // 33 data bytes and their pad byte, up to the LIST header
+        {"wrong_block_align.wav", 42, 4}, // rounded by the stored block of 2, then repaired to 4
+        {"two_data_chunks.wav", 10, 1},
+        {"stray_bytes.wav", 100, 4},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        const std::string path = std::string(TUNEFOLD_SOURCE_DIR) + "/tests/data/" + c.file;
+        PWaveIORecord rec = nullptr;
+        ASSERT_EQ(WaveIOOpenInfo(rec, path, platform::mmioFOURCC('W', 'A', 'V', 'E'), wioFile), 0);
+        EXPECT_EQ(rec->DataSize, c.dataSize);
+        EXPECT_EQ(rec->Format->nBlockAlign, c.blockAlign);
+        WaveIOClose(rec);
+    }
+}
+
+} // namespace
+} // namespace tunefold
