@@ -13,4 +13,7 @@ enum TMMTimeFormats { tfMillisecond, tfByte, tfSample };
 
 using TMMDeviceId = int;
 
+// Channel layout of a stream (sources, converter).
+enum TMMMode { mMono, mStereo };
+
 } // namespace tunefold

@@ -1,0 +1,637 @@
+// The decoder library over libmpg123. One instance selects one file at a time; the file is scanned
+// once when selected (exact frame count and length, also for variable-rate streams with or without
+// a Xing/Info/VBRI header), decoding works frame by frame with one decoded frame held ahead, so the
+// read that delivers the last bytes already reports the end.
+#include "platform/mpeg/mmmpeg.h"
+
+#include <mpg123.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <new>
+#include <string>
+
+static_assert(sizeof(TMMMpegInfo) == 166, "the stream information record is 166 bytes");
+static_assert(offsetof(TMMMpegInfo, FrameTime) == 26, "frame time at offset 26");
+static_assert(offsetof(TMMMpegInfo, ID3Tag) == 38, "ID3v1 tag at offset 38");
+
+namespace {
+
+constexpr int32_t kVersion = 21;
+
+struct Decoder {
+    mpg123_handle* mh = nullptr;
+    TMpegNotify notify = nullptr;
+    void* user = nullptr;
+    std::string fileName;
+    bool hasFile = false;
+    bool open = false;
+    bool done = false;
+    bool aborted = false;
+    int pendingError = 0;
+    int32_t channelMode = MPEG_CM_BOTH;
+    int32_t trailingHeader = 0;
+    int32_t exactPosition = 0;
+    int32_t decodeMode = 0;
+    int32_t fileOffset = 0;
+    TMpegDecodeCallback decodeCallback = nullptr;
+    void* decodeUser = nullptr;
+    TMMMpegInfo info{};
+    // The decoded frame not yet delivered (memory of the decoder engine, valid until the next call).
+    const unsigned char* pending = nullptr;
+    size_t pendingLen = 0;
+    off_t pendingFrame = 0;
+    off_t nextFrame = 0;
+};
+
+Decoder* From(TMpegHandle h) {
+    return static_cast<Decoder*>(h);
+}
+
+int32_t EngineError(int code) {
+    return 1000 + code;
+}
+
+void EnsureInit() {
+    static std::once_flag once;
+    std::call_once(once, [] { mpg123_init(); });
+}
+
+// Output: signed 16-bit at the stream's own rate; one channel when a single channel is selected.
+bool ConfigureOutput(Decoder& d) {
+    mpg123_handle* mh = d.mh;
+    long flags = MPG123_QUIET | MPG123_GAPLESS;
+    int channels = MPG123_MONO | MPG123_STEREO;
+    switch (d.channelMode) {
+    case MPEG_CM_LEFT:
+        flags |= MPG123_MONO_LEFT;
+        channels = MPG123_MONO;
+        break;
+    case MPEG_CM_RIGHT:
+        flags |= MPG123_MONO_RIGHT;
+        channels = MPG123_MONO;
+        break;
+    case MPEG_CM_DOWNMIX:
+        flags |= MPG123_MONO_MIX;
+        channels = MPG123_MONO;
+        break;
+    default:
+        break;
+    }
+    if (mpg123_param(mh, MPG123_FLAGS, flags, 0) != MPG123_OK) {
+        return false;
+    }
+    mpg123_format_none(mh);
+    const long* rates = nullptr;
+    size_t count = 0;
+    mpg123_rates(&rates, &count);
+    for (size_t i = 0; i < count; ++i) {
+        mpg123_format(mh, rates[i], channels, MPG123_ENC_SIGNED_16);
+    }
+    return true;
+}
+
+void ReadTag(const std::string& name, uint8_t* tag) {
+    std::memset(tag, 0, 128);
+    FILE* f = std::fopen(name.c_str(), "rb");
+    if (f == nullptr) {
+        return;
+    }
+    uint8_t buf[128];
+    if (std::fseek(f, -128, SEEK_END) == 0 && std::fread(buf, 1, 128, f) == 128 &&
+        std::memcmp(buf, "TAG", 3) == 0) {
+        std::memcpy(tag, buf, 128);
+    }
+    std::fclose(f);
+}
+
+void ResetDecoding(Decoder& d) {
+    d.pending = nullptr;
+    d.pendingLen = 0;
+    d.done = false;
+    d.pendingError = 0;
+}
+
+void CloseEngine(Decoder& d) {
+    if (d.hasFile) {
+        mpg123_close(d.mh);
+    }
+    d.hasFile = false;
+    d.open = false;
+    d.aborted = false;
+    ResetDecoding(d);
+    d.pendingFrame = d.nextFrame = 0;
+    std::memset(&d.info, 0, sizeof d.info);
+}
+
+void Notify(Decoder& d) {
+    if (d.notify != nullptr) {
+        d.notify(0, d.user);
+    }
+}
+
+// Opens and scans the named file; fills the stream information.
+int32_t OpenEngine(Decoder& d, const std::string& name) {
+    if (!ConfigureOutput(d)) {
+        return MPEG_ERR_PARAM;
+    }
+    if (mpg123_open(d.mh, name.c_str()) != MPG123_OK) {
+        return MPEG_ERR_OPEN;
+    }
+    long rate = 0;
+    int channels = 0, encoding = 0;
+    if (mpg123_getformat(d.mh, &rate, &channels, &encoding) != MPG123_OK || rate <= 0) {
+        mpg123_close(d.mh);
+        return MPEG_ERR_NOT_MPEG;
+    }
+    mpg123_frameinfo fi{};
+    // Free-format frames (no bit rate in the header) are what a stray sync word in other data looks
+    // like far more often than a real stream: such files are not taken for MPEG audio.
+    if (mpg123_info(d.mh, &fi) != MPG123_OK || fi.layer < 1 || fi.layer > 3 || fi.bitrate <= 0) {
+        mpg123_close(d.mh);
+        return MPEG_ERR_NOT_MPEG;
+    }
+    // The scan walks every frame header: exact counts whatever the encoder wrote in its headers.
+    if (mpg123_scan(d.mh) != MPG123_OK) {
+        mpg123_close(d.mh);
+        return MPEG_ERR_NOT_MPEG;
+    }
+    d.hasFile = true;
+    TMMMpegInfo& in = d.info;
+    std::memset(&in, 0, sizeof in);
+    in.Version = fi.version == MPG123_1_0 ? 1 : 0;
+    in.Layer = fi.layer;
+    in.SampleRate = static_cast<int32_t>(fi.rate);
+    in.PlaybackRate = static_cast<int32_t>(rate);
+    in.Mode = static_cast<uint8_t>(fi.mode);
+    off_t frames = mpg123_framelength(d.mh);
+    off_t samples = mpg123_length(d.mh);
+    in.Frames = frames > 0 ? static_cast<int32_t>(frames) : 0;
+    in.Time = samples > 0 ? static_cast<int32_t>((static_cast<double>(samples) * 1000.0) / rate + 0.5) : 0;
+    // Samples per frame by layer and version (the engine's own per-frame figure halves layer II of
+    // the lower sampling rates, which still has 1152 samples a frame).
+    const int spf = fi.layer == 1 ? 384 : (fi.layer == 3 && fi.version != MPG123_1_0) ? 576 : 1152;
+    in.FrameTime = spf * 1000.0 / static_cast<double>(fi.rate);
+    ReadTag(name, in.ID3Tag);
+    if (fi.vbr == MPG123_CBR) {
+        in.BitRate = fi.bitrate;
+    } else if (in.Time > 0) {
+        // Variable rate: the average over the audio (tags excluded as far as known).
+        FILE* f = std::fopen(name.c_str(), "rb");
+        long size = 0;
+        if (f != nullptr) {
+            std::fseek(f, 0, SEEK_END);
+            size = std::ftell(f);
+            std::fclose(f);
+        }
+        if (in.ID3Tag[0] == 'T') {
+            size -= 128;
+        }
+        in.BitRate = static_cast<int32_t>(std::lround(static_cast<double>(size) * 8.0 / in.Time));
+    }
+    if (mpg123_seek_frame(d.mh, 0, SEEK_SET) < 0) {
+        CloseEngine(d);
+        return MPEG_ERR_SEEK;
+    }
+    ResetDecoding(d);
+    d.pendingFrame = d.nextFrame = 0;
+    return MPEG_OK;
+}
+
+// Decodes the next frame into the pending area. 0, or an error code.
+int DecodeNext(Decoder& d) {
+    for (int guard = 0; guard < 64; ++guard) {
+        off_t num = 0;
+        unsigned char* audio = nullptr;
+        size_t bytes = 0;
+        int r = mpg123_decode_frame(d.mh, &num, &audio, &bytes);
+        if (r == MPG123_NEW_FORMAT) {
+            continue; // the format is fixed by our configuration; data follows
+        }
+        if (r == MPG123_DONE) {
+            d.done = true;
+            return 0;
+        }
+        if (r != MPG123_OK) {
+            return EngineError(r);
+        }
+        d.nextFrame = num + 1;
+        if (bytes == 0) {
+            continue; // a frame trimmed away entirely (encoder delay)
+        }
+        d.pending = audio;
+        d.pendingLen = bytes;
+        d.pendingFrame = num;
+        if (d.decodeCallback != nullptr) {
+            d.decodeCallback(d.decodeUser, static_cast<int32_t>(num));
+        }
+        return 0;
+    }
+    return MPEG_ERR_DECODE;
+}
+
+} // namespace
+
+extern "C" {
+
+int32_t mpeg_Version(void) {
+    return kVersion;
+}
+
+TMpegHandle mpeg_Init(int32_t* code, TMpegNotify notify, void* user) {
+    EnsureInit();
+    auto* d = new (std::nothrow) Decoder;
+    if (d == nullptr) {
+        if (code != nullptr) {
+            *code = MPEG_ERR_MEMORY;
+        }
+        return nullptr;
+    }
+    int err = MPG123_OK;
+    d->mh = mpg123_new(nullptr, &err);
+    if (d->mh == nullptr) {
+        delete d;
+        if (code != nullptr) {
+            *code = EngineError(err);
+        }
+        return nullptr;
+    }
+    d->notify = notify;
+    d->user = user;
+    if (code != nullptr) {
+        *code = MPEG_OK;
+    }
+    return d;
+}
+
+void mpeg_Done(TMpegHandle* handle) {
+    if (handle == nullptr || *handle == nullptr) {
+        return;
+    }
+    Decoder* d = From(*handle);
+    CloseEngine(*d);
+    mpg123_delete(d->mh);
+    delete d;
+    *handle = nullptr;
+}
+
+int32_t mpeg_SetFileName(TMpegHandle handle, const char* name) {
+    Decoder* d = From(handle);
+    if (d == nullptr) {
+        return MPEG_ERR_HANDLE;
+    }
+    CloseEngine(*d);
+    d->fileName = name != nullptr ? name : "";
+    int32_t code = MPEG_OK;
+    if (!d->fileName.empty()) {
+        code = OpenEngine(*d, d->fileName);
+    }
+    if (code != MPEG_OK) {
+        d->fileName.clear();
+    }
+    Notify(*d);
+    return code;
+}
+
+int32_t mpeg_GetFileName(TMpegHandle handle, char* buffer, int32_t size) {
+    Decoder* d = From(handle);
+    if (d == nullptr) {
+        return MPEG_ERR_HANDLE;
+    }
+    if (buffer == nullptr || size <= 0) {
+        return MPEG_ERR_PARAM;
+    }
+    size_t n = std::min(d->fileName.size(), static_cast<size_t>(size - 1));
+    std::memcpy(buffer, d->fileName.data(), n);
+    buffer[n] = '\0';
+    return MPEG_OK;
+}
+
+int32_t mpeg_GetEmpty(TMpegHandle handle) {
+    Decoder* d = From(handle);
+    return d == nullptr || !d->hasFile ? 1 : 0;
+}
+
+int32_t mpeg_GetFileInfo(TMpegHandle handle, TMMMpegInfo* info) {
+    Decoder* d = From(handle);
+    if (d == nullptr) {
+        return MPEG_ERR_HANDLE;
+    }
+    if (info == nullptr) {
+        return MPEG_ERR_PARAM;
+    }
+    if (!d->hasFile) {
+        return MPEG_ERR_NO_FILE;
+    }
+    std::memcpy(info, &d->info, sizeof(TMMMpegInfo));
+    return MPEG_OK;
+}
+
+int32_t mpeg_OpenFile(TMpegHandle handle) {
+    Decoder* d = From(handle);
+    if (d == nullptr) {
+        return MPEG_ERR_HANDLE;
+    }
+    if (!d->hasFile) {
+        return MPEG_ERR_NO_FILE;
+    }
+    d->open = true;
+    return MPEG_OK;
+}
+
+int32_t mpeg_CloseFile(TMpegHandle handle) {
+    Decoder* d = From(handle);
+    if (d == nullptr) {
+        return MPEG_ERR_HANDLE;
+    }
+    d->open = false;
+    return MPEG_OK;
+}
+
+int32_t mpeg_ResetFile(TMpegHandle handle) {
+    Decoder* d = From(handle);
+    if (d == nullptr) {
+        return MPEG_ERR_HANDLE;
+    }
+    if (!d->hasFile) {
+        return MPEG_ERR_NO_FILE;
+    }
+    d->aborted = false;
+    return mpeg_SetPosition(handle, 0);
+}
+
+int32_t mpeg_ReadDataBytes(TMpegHandle handle, void* buffer, int32_t count) {
+    Decoder* d = From(handle);
+    if (d == nullptr) {
+        return -MPEG_ERR_HANDLE;
+    }
+    if (!d->hasFile) {
+        return -MPEG_ERR_NO_FILE;
+    }
+    if (!d->open) {
+        return -MPEG_ERR_NOT_OPEN;
+    }
+    if (d->aborted) {
+        return -MPEG_ERR_ABORTED;
+    }
+    if (buffer == nullptr || count < 0) {
+        return -MPEG_ERR_PARAM;
+    }
+    if (d->pendingError != 0) {
+        int e = d->pendingError;
+        d->pendingError = 0;
+        return -e;
+    }
+    auto* out = static_cast<unsigned char*>(buffer);
+    int32_t filled = 0;
+    while (filled < count) {
+        if (d->pendingLen > 0) {
+            size_t n = std::min(d->pendingLen, static_cast<size_t>(count - filled));
+            std::memcpy(out + filled, d->pending, n);
+            d->pending += n;
+            d->pendingLen -= n;
+            filled += static_cast<int32_t>(n);
+            continue;
+        }
+        if (d->done) {
+            break;
+        }
+        int e = DecodeNext(*d);
+        if (e != 0) {
+            if (filled == 0) {
+                return -e;
+            }
+            d->pendingError = e; // delivered with the next read
+            return filled;
+        }
+    }
+    // One frame ahead: the read that empties the stream reports the end at once.
+    if (d->pendingLen == 0 && !d->done) {
+        int e = DecodeNext(*d);
+        if (e != 0) {
+            d->pendingError = e;
+        }
+    }
+    return filled;
+}
+
+int32_t mpeg_GetDone(TMpegHandle handle) {
+    Decoder* d = From(handle);
+    return d != nullptr && d->done && d->pendingLen == 0 ? 1 : 0;
+}
+
+int32_t mpeg_SetPosition(TMpegHandle handle, int32_t frame) {
+    Decoder* d = From(handle);
+    if (d == nullptr) {
+        return MPEG_ERR_HANDLE;
+    }
+    if (!d->hasFile) {
+        return MPEG_ERR_NO_FILE;
+    }
+    if (frame < 0) {
+        return MPEG_ERR_PARAM;
+    }
+    ResetDecoding(*d);
+    if (frame >= d->info.Frames) {
+        // At or past the last frame: nothing more to decode.
+        d->pendingFrame = d->nextFrame = d->info.Frames;
+        d->done = true;
+        return MPEG_OK;
+    }
+    off_t at = mpg123_seek_frame(d->mh, frame, SEEK_SET);
+    if (at < 0) {
+        return MPEG_ERR_SEEK;
+    }
+    d->pendingFrame = d->nextFrame = at;
+    return MPEG_OK;
+}
+
+int32_t mpeg_GetPosition(TMpegHandle handle) {
+    Decoder* d = From(handle);
+    if (d == nullptr || !d->hasFile) {
+        return 0;
+    }
+    return static_cast<int32_t>(d->pendingLen > 0 ? d->pendingFrame : d->nextFrame);
+}
+
+int32_t mpeg_SetChannelMode(TMpegHandle handle, int32_t mode) {
+    Decoder* d = From(handle);
+    if (d == nullptr) {
+        return MPEG_ERR_HANDLE;
+    }
+    if (mode < MPEG_CM_LEFT || mode > MPEG_CM_DOWNMIX) {
+        return MPEG_ERR_PARAM;
+    }
+    if (mode == d->channelMode) {
+        return MPEG_OK;
+    }
+    d->channelMode = mode;
+    if (d->hasFile) {
+        // The output layout is negotiated when the file opens: reopen it quietly.
+        std::string name = d->fileName;
+        bool wasOpen = d->open;
+        CloseEngine(*d);
+        int32_t code = OpenEngine(*d, name);
+        if (code != MPEG_OK) {
+            d->fileName.clear();
+            return code;
+        }
+        d->open = wasOpen;
+    }
+    return MPEG_OK;
+}
+
+void mpeg_GetChannelMode(TMpegHandle handle, int32_t* mode) {
+    Decoder* d = From(handle);
+    if (d != nullptr && mode != nullptr) {
+        *mode = (*mode & ~0xFF) | (d->channelMode & 0xFF);
+    }
+}
+
+int32_t mpeg_SetTrailingHeader(TMpegHandle handle, int32_t value) {
+    Decoder* d = From(handle);
+    if (d == nullptr) {
+        return MPEG_ERR_HANDLE;
+    }
+    d->trailingHeader = value;
+    return MPEG_OK;
+}
+
+int32_t mpeg_SetExactPosition(TMpegHandle handle, int32_t value) {
+    Decoder* d = From(handle);
+    if (d == nullptr) {
+        return MPEG_ERR_HANDLE;
+    }
+    d->exactPosition = value != 0 ? 1 : 0;
+    return MPEG_OK;
+}
+
+int32_t mpeg_Clear(TMpegHandle handle) {
+    Decoder* d = From(handle);
+    if (d == nullptr) {
+        return MPEG_ERR_HANDLE;
+    }
+    CloseEngine(*d);
+    d->fileName.clear();
+    Notify(*d);
+    return MPEG_OK;
+}
+
+int32_t mpeg_GetErrorText(int32_t code, char* buffer, int32_t size) {
+    if (buffer == nullptr || size <= 0) {
+        return MPEG_ERR_PARAM;
+    }
+    const char* text = nullptr;
+    switch (code) {
+    case MPEG_ERR_OPEN:
+        text = "Unable to open the MPEG file";
+        break;
+    case MPEG_ERR_NOT_MPEG:
+        text = "Not a valid MPEG audio file";
+        break;
+    case MPEG_ERR_NO_FILE:
+        text = "No MPEG file selected";
+        break;
+    case MPEG_ERR_NOT_OPEN:
+        text = "MPEG file not open";
+        break;
+    case MPEG_ERR_DECODE:
+        text = "MPEG decoding error";
+        break;
+    case MPEG_ERR_HANDLE:
+        text = "Invalid decoder handle";
+        break;
+    case MPEG_ERR_PARAM:
+        text = "Invalid parameter";
+        break;
+    case MPEG_ERR_ABORTED:
+        text = "MPEG decoding aborted";
+        break;
+    case MPEG_ERR_MEMORY:
+        text = "Out of memory";
+        break;
+    case MPEG_ERR_SEEK:
+        text = "Unable to seek in the MPEG file";
+        break;
+    case MPEG_ERR_UNSUPPORTED:
+        text = "Not supported";
+        break;
+    default:
+        if (code > 1000) {
+            text = mpg123_plain_strerror(code - 1000);
+        }
+        break;
+    }
+    if (text == nullptr) {
+        buffer[0] = '\0';
+        return MPEG_ERR_PARAM;
+    }
+    std::snprintf(buffer, static_cast<size_t>(size), "%s", text);
+    return MPEG_OK;
+}
+
+int32_t mpeg_SetDecodeCallback(TMpegHandle handle, TMpegDecodeCallback callback, void* user) {
+    Decoder* d = From(handle);
+    if (d == nullptr) {
+        return MPEG_ERR_HANDLE;
+    }
+    d->decodeCallback = callback;
+    d->decodeUser = user;
+    return MPEG_OK;
+}
+
+int32_t mpeg_SetDecodeMode(TMpegHandle handle, int32_t mode) {
+    Decoder* d = From(handle);
+    if (d == nullptr) {
+        return MPEG_ERR_HANDLE;
+    }
+    d->decodeMode = mode;
+    return MPEG_OK;
+}
+
+int32_t mpeg_SetFileOffset(TMpegHandle handle, int32_t offset) {
+    Decoder* d = From(handle);
+    if (d == nullptr) {
+        return MPEG_ERR_HANDLE;
+    }
+    d->fileOffset = offset;
+    return MPEG_OK;
+}
+
+int32_t mpeg_AbortReadData(TMpegHandle handle) {
+    Decoder* d = From(handle);
+    if (d == nullptr) {
+        return MPEG_ERR_HANDLE;
+    }
+    d->aborted = true;
+    return MPEG_OK;
+}
+
+int32_t mpeg_ScanFile(TMpegHandle handle) {
+    Decoder* d = From(handle);
+    if (d == nullptr) {
+        return MPEG_ERR_HANDLE;
+    }
+    return d->hasFile ? MPEG_OK : MPEG_ERR_NO_FILE;
+}
+
+int32_t mpeg_ScanFileEx(TMpegHandle handle, int32_t /*flags*/) {
+    return mpeg_ScanFile(handle);
+}
+
+int32_t mpeg_EncryptFile(const char* /*source*/, const char* /*destination*/, int32_t /*key*/) {
+    return MPEG_ERR_UNSUPPORTED;
+}
+
+int32_t mpeg_ReadID3Tag(const char* name, uint8_t* tag128) {
+    if (name == nullptr || tag128 == nullptr) {
+        return MPEG_ERR_PARAM;
+    }
+    ReadTag(name, tag128);
+    return tag128[0] == 'T' ? MPEG_OK : MPEG_ERR_NOT_MPEG;
+}
+
+} // extern "C"
