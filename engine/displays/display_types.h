@@ -1,9 +1,10 @@
 // Enumerations the display components share.
 #pragma once
 
+#include "engine/framework/mm_types.h"
+
 namespace tunefold {
 
-enum TMMMode { mMono, mStereo, mQuadro };
 enum TMMBits { b8Bit, b16Bit };
 enum TMMDecayMode { dmNone, dmStepUp, dmExponential, dmUniform };
 

@@ -13,7 +13,7 @@ enum TMMTimeFormats { tfMillisecond, tfByte, tfSample };
 
 using TMMDeviceId = int;
 
-// Channel layout of a stream (sources, converter).
-enum TMMMode { mMono, mStereo };
+// Channel layout of a stream or a display.
+enum TMMMode { mMono, mStereo, mQuadro };
 
 } // namespace tunefold
