@@ -541,6 +541,8 @@ private:
         auto usAt = [&](std::uint64_t frame) {
             return startUs + static_cast<std::int64_t>(frame * 1000000 / rate);
         };
+        // Headers an earlier entry's close gave back without a push do not count here.
+        const int unpushed = card.CallCount("done") - sink_.Pushed();
         std::uint64_t played = 0;
         std::uint64_t nextTick = 1;
         auto lastMove = std::chrono::steady_clock::now();
@@ -583,7 +585,7 @@ private:
             const int done = card.CallCount("done");
             if (done > doneBefore) {
                 const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-                while (sink_.Pushed() < done && out_.State().Contains(tf::wosPlaying) &&
+                while (sink_.Pushed() + unpushed < done && out_.State().Contains(tf::wosPlaying) &&
                        std::chrono::steady_clock::now() < until) {
                     gui.WaitAndProcess(1);
                 }
