@@ -19,7 +19,6 @@ namespace tunefold {
 TUNEFOLD_ERROR_CLASS(EMMConverterError, EMMError);
 
 enum TMMConvertQuality { cqHigh, cqLow };
-enum TMMBits { b8Bit, b16Bit };
 enum TMMRequiredParam { rpBits, rpChannels, rpSampleRate };
 
 class TMMRequiredParams {

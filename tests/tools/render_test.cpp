@@ -76,7 +76,8 @@ TEST(Render, ExitCodes) {
 
 TEST(Render, OutHoldsWhatTheDeviceGot) {
     const std::string out = (test::Sandbox() / "render.wav").string();
-    auto r = Render("--out " + out + " " + test::Fixture("l3_vbr_stereo_44100.mp3"));
+    // Without the equalizer the chain gives the decoder's samples unchanged.
+    auto r = Render("--no-eq --out " + out + " " + test::Fixture("l3_vbr_stereo_44100.mp3"));
     ASSERT_EQ(r.status, 0) << Stderr();
     auto bytes = test::ReadBytes(out);
     auto reference = test::ReadBytes(test::Fixture("l3_vbr_stereo_44100.s16"));

@@ -1,7 +1,11 @@
 // tunefold-render: plays audio files and playlists through the player's chain (file source, the
-// PCM converter with the player's settings, the wave output device) from the command line, renders
-// them to a WAV file through the virtual sound card, or tells what a file is.
+// PCM converter with the player's settings, volume, equalizer, the wave output device and the
+// connector behind it) from the command line, renders them to a WAV file through the virtual sound
+// card, takes a picture of the displays at one moment, or tells what a file is.
+#include <array>
+#include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -10,8 +14,11 @@
 #include <string>
 #include <vector>
 
+#include "app/logic/eq_curve.h"
 #include "app/logic/playlist_file.h"
 #include "engine/devices/wave_out.h"
+#include "engine/processing/equalizer.h"
+#include "engine/processing/volume.h"
 #include "engine/sources/acm_converter.h"
 #include "engine/sources/mpeg_file.h"
 #include "engine/sources/wave_file.h"
@@ -22,7 +29,9 @@
 #include "platform/mmio.h"
 #include "platform/platform_mode.h"
 #include "platform/virtual/virtual_sound_card.h"
+#include "platform/virtual/virtual_timers.h"
 #include "platform/wave_device.h"
+#include "tools/render/display_snapshot.h"
 #include "tools/render/render_info.h"
 
 #ifndef TUNEFOLD_VERSION
@@ -52,6 +61,18 @@ const char* const kUsage =
     "  --device N      play to device N (-1 is the default device; see --list-devices)\n"
     "  --list-devices  list the wave output devices\n"
     "  --loop N        play every entry N more times (0: endlessly)\n"
+    "  --volume V      the pre-volume, 0 .. 32768 (16384, the default, leaves the samples as they are)\n"
+    "  --balance B     -16384 .. 16384 (negative: the right channel is lowered, positive: the left)\n"
+    "  --eq FILE       the band gains of the equalizer curve in FILE (*.eq, normal.eq0)\n"
+    "  --bands G1,...,G10\n"
+    "                  the ten equalizer band gains in dB, -20 .. 20 (default: all 0)\n"
+    "  --no-eq         leave the equalizer out of the chain\n"
+    "  --snapshot-ms T --snapshot FILE.bmp\n"
+    "                  write a picture of the level meters and the spectrum when the played position\n"
+    "                  of an entry reaches T milliseconds\n"
+    "  --spectrum-kind K\n"
+    "                  the spectrum's picture: 1 scroll (default), 2 bars, 3 dots, 4 lines, 5 peaks,\n"
+    "                  6 vertical lines\n"
     "  --info FILE     print the file's info line, length_ms=N and its tag text\n"
     "  --demo          play the demo track (rendered to a file when there is no sound device)\n"
     "  --help          this text\n"
@@ -71,8 +92,43 @@ struct Options {
     bool hasDevice = false;
     int device = pf::WAVE_MAPPER;
     int loop = -1;
+    int volume = 16384;
+    int balance = 0;
+    bool noEq = false;
+    std::string eqFile;
+    bool hasBands = false;
+    std::array<float, 10> bands{};
+    std::int64_t snapshotMs = -1;
+    std::string snapshot;
+    int spectrumKind = 1;
+    bool hasSpectrumKind = false;
     std::vector<std::string> files;
 };
+
+// Ten numbers separated by commas, each within the equalizer window's -20 .. 20 dB.
+bool ParseBands(const std::string& text, std::array<float, 10>& bands) {
+    std::size_t start = 0;
+    for (int i = 0; i < 10; ++i) {
+        const std::size_t comma = text.find(',', start);
+        if ((i < 9) != (comma != std::string::npos)) {
+            return false;
+        }
+        const std::string item =
+            text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+        try {
+            std::size_t used = 0;
+            const double v = std::stod(item, &used);
+            if (item.empty() || used != item.size() || !std::isfinite(v) || v < -20.0 || v > 20.0) {
+                return false;
+            }
+            bands[static_cast<std::size_t>(i)] = static_cast<float>(v);
+        } catch (...) {
+            return false;
+        }
+        start = comma + 1;
+    }
+    return true;
+}
 
 bool ParseInt(const std::string& text, int& value) {
     try {
@@ -134,6 +190,54 @@ bool Parse(int argc, char** argv, Options& o, std::string& error) {
                 error = error.empty() ? "--loop needs a count from 0 to 65535" : error;
                 return false;
             }
+        } else if (a == "--volume") {
+            if (!value(v) || !ParseInt(v, o.volume) || o.volume < 0 || o.volume > 32768) {
+                error = error.empty() ? "--volume needs a value from 0 to 32768" : error;
+                return false;
+            }
+        } else if (a == "--balance") {
+            if (!value(v) || !ParseInt(v, o.balance) || o.balance < -16384 || o.balance > 16384) {
+                error = error.empty() ? "--balance needs a value from -16384 to 16384" : error;
+                return false;
+            }
+        } else if (a == "--eq") {
+            if (!value(o.eqFile)) {
+                return false;
+            }
+            if (o.eqFile.empty()) {
+                error = "--eq needs a curve file";
+                return false;
+            }
+        } else if (a == "--bands") {
+            if (!value(v) || !ParseBands(v, o.bands)) {
+                error = error.empty() ? "--bands needs ten gains in dB from -20 to 20, separated by commas"
+                                      : error;
+                return false;
+            }
+            o.hasBands = true;
+        } else if (a == "--no-eq") {
+            o.noEq = true;
+        } else if (a == "--snapshot-ms") {
+            int t = 0;
+            if (!value(v) || !ParseInt(v, t) || t < 0) {
+                error = error.empty() ? "--snapshot-ms needs a time in milliseconds (0 or more)" : error;
+                return false;
+            }
+            o.snapshotMs = t;
+        } else if (a == "--snapshot") {
+            if (!value(o.snapshot)) {
+                return false;
+            }
+            if (o.snapshot.empty()) {
+                error = "--snapshot needs a file name";
+                return false;
+            }
+        } else if (a == "--spectrum-kind") {
+            if (!value(v) || !ParseInt(v, o.spectrumKind) || o.spectrumKind < 1 || o.spectrumKind > 6) {
+                error = error.empty() ? "--spectrum-kind needs a kind from 1 to 6" : error;
+                return false;
+            }
+            o.hasSpectrumKind = true;
         } else if (a == "--") {
             for (++i; i < argc; ++i) {
                 o.files.emplace_back(argv[i]);
@@ -152,6 +256,31 @@ bool Parse(int argc, char** argv, Options& o, std::string& error) {
     }
     if (!o.info.empty() && play) {
         error = "--info takes one file and plays nothing";
+        return false;
+    }
+    if (o.noEq && (!o.eqFile.empty() || o.hasBands)) {
+        error = "--no-eq leaves the equalizer out: it takes no --eq or --bands";
+        return false;
+    }
+    if (!o.eqFile.empty() && o.hasBands) {
+        error = "--eq and --bands both set the band gains: give one of them";
+        return false;
+    }
+    if (!o.eqFile.empty()) {
+        tf::TEqCurve curve{};
+        if (!tf::ReadEqCurveFile(o.eqFile, curve)) {
+            error = "--eq: " + o.eqFile + " is not a readable equalizer curve file";
+            return false;
+        }
+        // The equalizer window sends each band its curve point over UnitsPerDecibel.
+        o.bands = tf::BandGains(curve);
+    }
+    if ((o.snapshotMs >= 0) != !o.snapshot.empty()) {
+        error = "--snapshot-ms and --snapshot go together";
+        return false;
+    }
+    if (o.hasSpectrumKind && o.snapshot.empty()) {
+        error = "--spectrum-kind needs --snapshot";
         return false;
     }
     return true;
@@ -232,6 +361,8 @@ public:
         return tf::WaveIOCreate(record_, path, format) == tf::WIOERR_NOERROR;
     }
     bool IsCreated() const { return record_ != nullptr; }
+    // Buffers the device has handed back through the chain so far.
+    int Pushed() const { return pushed_.load(); }
     bool Failed() const { return failed_; }
     bool Finish() {
         if (record_ == nullptr) {
@@ -249,17 +380,21 @@ public:
         }
         pf::VirtualSoundCard::Instance().ClearRecording();
         tf::TMMDSPComponent::BufferReady(h);
+        pushed_.fetch_add(1);
     }
 
 private:
     tf::PWaveIORecord record_ = nullptr;
     bool failed_ = false;
+    std::atomic<int> pushed_{0};
 };
 
 // The player's chain, built once and re-linked per entry.
 class Player {
 public:
-    Player(const Options& o) : options_(o) {
+    // `timers` is the clock the displays run on when the snapshot is taken on the virtual card's
+    // manual clock (nullptr otherwise).
+    Player(const Options& o, pf::VirtualTimers* timers) : options_(o), timers_(timers) {
         wave_.Wave().SetTimeFormat(tf::tfMillisecond);
         converter_.BeginLoading();
         converter_.SetQuality(tf::cqHigh);
@@ -275,9 +410,37 @@ public:
         out_.SetNumBuffers(8);
         out_.SetBufferSize(o.out.empty() ? 16384 : 65536);
         out_.SetDeviceID(o.device);
-        out_.SetInput(&converter_);
+        volume_.SetVolume(o.volume);
+        volume_.SetPanning(o.balance);
+        volume_.SetInput(&converter_);
+        if (o.noEq) {
+            out_.SetInput(&volume_);
+        } else {
+            // The equalizer window's stage: ten bands created flat in table order, then each band's
+            // gain set through its value index 2, as a drag or a loaded curve does.
+            eq_.SetSampleRate(44100);
+            eq_.SetFFTLength(256);
+            eq_.SetWindow(tf::fwHamming);
+            eq_.SetChannel(tf::chBoth);
+            for (const tf::TEqBand& band : tf::EqBands) {
+                eq_.Filters().AddFilter(band.F1, band.F2, 0.0f);
+            }
+            for (int i = 0; i < 10; ++i) {
+                eq_.Filters().Items(i)->SetValue(2, o.bands[static_cast<std::size_t>(i)]);
+            }
+            eq_.SetInput(&volume_);
+            out_.SetInput(&eq_);
+        }
+        tf::TMMDSPComponent* behindDevice = &out_;
+        if (!o.snapshot.empty()) {
+            tf::TMMSpectrumKind kind = tf::skScroll;
+            tf::render::SpectrumKindForIndex(o.spectrumKind, kind);
+            snap_ = std::make_unique<tf::render::DisplaySnapshot>(kind);
+            out_.SetOutput(&snap_->Connector());
+            behindDevice = &snap_->Connector();
+        }
         if (!o.out.empty()) {
-            out_.SetOutput(&sink_);
+            behindDevice->SetOutput(&sink_);
         }
         if (o.loop >= 0) {
             out_.SetLooping(true);
@@ -303,7 +466,7 @@ public:
                 return false;
             }
             out_.Start();
-            const bool ok = WaitForEnd(info.lengthMs);
+            const bool ok = timers_ != nullptr ? DriveUntilEnd() : WaitForEnd(info.lengthMs);
             out_.Close();
             if (options_.progress) {
                 std::cout << '\n' << std::flush;
@@ -317,6 +480,9 @@ public:
     }
 
     const tf::WAVEFORMATEX* FirstFormat() const { return first_ ? &*first_ : nullptr; }
+    // False when a snapshot was asked for and could not be written.
+    bool SnapshotOk() const { return !snapshotFailed_; }
+    bool SnapshotTaken() const { return snapped_; }
     RenderSink& Sink() { return sink_; }
 
 private:
@@ -343,19 +509,117 @@ private:
         return true;
     }
 
+    // The picture of the displays as they are now, after one more display tick.
+    void TakeSnapshot() {
+        snap_->Tick();
+        pf::MessageLoop::Gui().ProcessMessages();
+        snapped_ = true;
+        if (!snap_->Save(options_.snapshot)) {
+            std::cerr << "tunefold-render: cannot write " << options_.snapshot << '\n';
+            snapshotFailed_ = true;
+        }
+    }
+
+    bool SnapshotDue(std::int64_t positionMs) const {
+        return snap_ && !snapped_ && positionMs >= options_.snapshotMs;
+    }
+
+    // Plays the entry on the virtual card's manual clock, as fast as we can move it: the card and
+    // the displays' clock move together in steps that end at every 30 ms display tick, at every
+    // buffer's end and at the snapshot time, so the connector sees the same timing as in the player.
+    bool DriveUntilEnd() {
+        auto& card = pf::VirtualSoundCard::Instance();
+        auto& gui = pf::MessageLoop::Gui();
+        const tf::WAVEFORMATEX* f = converter_.PWaveFormat();
+        const std::uint64_t rate = f->nSamplesPerSec;
+        const std::uint64_t bufferFrames =
+            std::max<std::uint64_t>(static_cast<std::uint64_t>(out_.BufferSize()) / f->nBlockAlign, 1);
+        const std::uint64_t snapFrame =
+            (static_cast<std::uint64_t>(std::max<std::int64_t>(options_.snapshotMs, 0)) * rate + 999) / 1000;
+        auto tickFrame = [rate](std::uint64_t tick) { return (tick * 30 * rate + 999) / 1000; };
+        const std::int64_t startUs = timers_->PerformanceCounter();
+        auto usAt = [&](std::uint64_t frame) {
+            return startUs + static_cast<std::int64_t>(frame * 1000000 / rate);
+        };
+        // Headers an earlier entry's close gave back without a push do not count here.
+        const int unpushed = card.CallCount("done") - sink_.Pushed();
+        std::uint64_t played = 0;
+        std::uint64_t nextTick = 1;
+        auto lastMove = std::chrono::steady_clock::now();
+        while (out_.State().Contains(tf::wosPlaying)) {
+            gui.ProcessMessages();
+            if (snap_ && !snapped_ && played >= snapFrame) {
+                TakeSnapshot();
+            }
+            if (card.QueuedCount() == 0) {
+                // The device's thread is still loading the next buffer, or finishing the entry.
+                if (std::chrono::steady_clock::now() - lastMove > std::chrono::seconds(15)) {
+                    std::cerr << "playback stalled\n";
+                    out_.Stop();
+                    return false;
+                }
+                gui.WaitAndProcess(1);
+                continue;
+            }
+            const bool displaysRun = snap_ && !snapped_;
+            std::uint64_t target = (played / bufferFrames + 1) * bufferFrames;
+            if (displaysRun) {
+                target = std::min(target, tickFrame(nextTick));
+                if (snapFrame > played) {
+                    target = std::min(target, snapFrame);
+                }
+                // Captures made at this step's end carry its time.
+                timers_->AdvanceMicroseconds(usAt(target) - timers_->PerformanceCounter());
+            }
+            const int doneBefore = card.CallCount("done");
+            const std::uint64_t n = card.Advance(target - played);
+            if (n > 0) {
+                played += n;
+                lastMove = std::chrono::steady_clock::now();
+            }
+            if (!displaysRun) {
+                continue;
+            }
+            // A finished buffer reaches the connector on the device's thread; wait for it before the
+            // clock moves on, so it is stamped with the time it finished.
+            const int done = card.CallCount("done");
+            if (done > doneBefore) {
+                const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+                while (sink_.Pushed() + unpushed < done && out_.State().Contains(tf::wosPlaying) &&
+                       std::chrono::steady_clock::now() < until) {
+                    gui.WaitAndProcess(1);
+                }
+            }
+            if (played >= tickFrame(nextTick)) {
+                snap_->Tick();
+                ++nextTick;
+            }
+        }
+        gui.ProcessMessages();
+        return true;
+    }
+
     bool WaitForEnd(std::int64_t totalMs) {
         auto& gui = pf::MessageLoop::Gui();
         auto lastShown = std::chrono::steady_clock::now() - std::chrono::seconds(1);
         auto lastMove = std::chrono::steady_clock::now();
         std::int64_t lastPos = -1;
         while (out_.State().Contains(tf::wosPlaying)) {
-            gui.WaitAndProcess(50);
+            // With displays attached this loop is the player's 30 ms display timer.
+            gui.WaitAndProcess(snap_ ? 30 : 50);
             const auto now = std::chrono::steady_clock::now();
             std::int64_t pos = 0;
             try {
                 pos = out_.Position();
             } catch (const std::exception&) {
                 pos = lastPos;
+            }
+            if (snap_) {
+                if (SnapshotDue(pos)) {
+                    TakeSnapshot();
+                } else if (!snapped_) {
+                    snap_->Tick();
+                }
             }
             if (pos != lastPos) {
                 lastPos = pos;
@@ -382,8 +646,14 @@ private:
     tf::TMMMPEGFile mpeg_;
     tf::TMMWaveFile wave_;
     tf::TMMPCMConverter converter_;
+    tf::TMMVolume volume_;
+    tf::TMMEqualizer eq_;
     tf::TMMWaveOut out_;
     RenderSink sink_;
+    std::unique_ptr<tf::render::DisplaySnapshot> snap_;
+    pf::VirtualTimers* timers_;
+    bool snapped_ = false;
+    bool snapshotFailed_ = false;
     std::optional<tf::WAVEFORMATEX> first_;
 };
 
@@ -452,10 +722,19 @@ int main(int argc, char** argv) {
                       << " instead.\n";
         }
     }
+    // A snapshot while rendering: the card's clock and the displays' clock are moved by us, in step.
+    const bool driven = !o.out.empty() && !o.snapshot.empty();
+    pf::VirtualTimers displayClock;
+    std::optional<pf::ScopedTimers> displayTimers;
+    if (driven) {
+        displayTimers.emplace(displayClock);
+    }
     if (!o.out.empty() || pf::VirtualPlatformRequested()) {
         pf::UseVirtualPlatform(true);
         auto& card = pf::VirtualSoundCard::Instance();
-        card.SetClock(o.out.empty() ? pf::VirtualClock::RealTime : pf::VirtualClock::Fast);
+        card.SetClock(driven          ? pf::VirtualClock::Manual
+                      : o.out.empty() ? pf::VirtualClock::RealTime
+                                      : pf::VirtualClock::Fast);
         card.ClearRecording();
     }
     tf::SetDirectCallbacksAllowed(false);
@@ -469,7 +748,7 @@ int main(int argc, char** argv) {
 
     int status = kExitOk;
     try {
-        Player player(o);
+        Player player(o, driven ? &displayClock : nullptr);
         for (const auto& arg : o.files) {
             const auto entries = Entries(arg);
             if (entries.empty()) {
@@ -481,6 +760,15 @@ int main(int argc, char** argv) {
                 if (!player.Play(entry)) {
                     status = kExitBadFile;
                 }
+            }
+        }
+        if (!o.snapshot.empty()) {
+            if (!player.SnapshotTaken()) {
+                std::cerr << "tunefold-render: nothing was played at " << o.snapshotMs
+                          << " ms: no snapshot written\n";
+                status = kExitBadFile;
+            } else if (!player.SnapshotOk()) {
+                status = kExitBadFile;
             }
         }
         if (!o.out.empty()) {
