@@ -296,6 +296,11 @@ void ThreadMessageQueue::Wake() {
     }
 }
 
+int ThreadMessageQueue::Waiters() {
+    std::lock_guard lock(mutex_);
+    return waiters_;
+}
+
 bool ThreadMessageQueue::Peek(Message& out) {
     std::lock_guard lock(mutex_);
     if (queue_.empty()) {

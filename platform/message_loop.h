@@ -129,6 +129,8 @@ public:
     // Wakes the owner if messages were queued quietly since it was last woken.
     void Wake();
     bool Peek(Message& out);
+    // Threads blocked in Wait now (for tests that must post to a sleeping owner).
+    int Waiters();
     // Waits up to `timeoutMs` (negative: forever) for a message; true when one was taken.
     bool Wait(Message& out, long timeoutMs);
     void Clear();
