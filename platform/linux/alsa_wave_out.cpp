@@ -106,10 +106,8 @@ int Configure(snd_pcm_t* pcm, const WAVEFORMATEX& format, Params& out) {
         (err = snd_pcm_hw_params_set_rate(pcm, hw, format.nSamplesPerSec, 0)) < 0) {
         return -EINVAL;
     }
-    // Four periods of 50 ms: the PCM wakes the feeder once per period, so the fewer the periods
-    // the fewer the wake-ups, and three periods in reserve keep it from running dry.
     unsigned bufferUs = 200000;
-    unsigned periodUs = 50000;
+    unsigned periodUs = 20000;
     snd_pcm_hw_params_set_buffer_time_near(pcm, hw, &bufferUs, nullptr);
     snd_pcm_hw_params_set_period_time_near(pcm, hw, &periodUs, nullptr);
     if ((err = snd_pcm_hw_params(pcm, hw)) < 0) {
@@ -287,11 +285,8 @@ struct AlsaWaveOut::Pcm {
             }
             if (!paused && !queue.empty()) {
                 if (!FeedLocked()) {
-                    // ALSA wakes us when a period is free again; the timeout only guards against
-                    // a PCM that stopped moving. Nothing else needs this thread meanwhile: pause
-                    // and reset are done by their callers, and a write behind a full PCM waits.
                     lock.unlock();
-                    snd_pcm_wait(pcm, WaitMs());
+                    snd_pcm_wait(pcm, 10);
                     lock.lock();
                 }
                 continue;
@@ -305,26 +300,8 @@ struct AlsaWaveOut::Pcm {
                 wake.wait_for(lock, std::chrono::milliseconds(5));
                 continue;
             }
-            if (queue.empty() && pending.empty()) {
-                // Idle: only a write, a restart or the close can give work, and each of them
-                // notifies.
-                wake.wait(lock);
-            } else if (hwPaused) {
-                // Held by the PCM: nothing is heard until a restart (or a reset, which returns
-                // everything itself).
-                wake.wait(lock, [this] { return quit || !hwPaused || !paused || pending.empty(); });
-            } else {
-                // Paused without a pause in the PCM: what ALSA holds still plays out and is
-                // returned as it is heard.
-                wake.wait_for(lock, std::chrono::milliseconds(WaitMs()));
-            }
+            wake.wait_for(lock, std::chrono::milliseconds(20));
         }
-    }
-
-    // Two periods in milliseconds: a wait that ends by itself only when the PCM stalls.
-    int WaitMs() const {
-        const auto ms = params.period * 2000 / std::max<DWORD>(format.nSamplesPerSec, 1);
-        return static_cast<int>(std::clamp<snd_pcm_uframes_t>(ms, 10, 1000));
     }
 };
 
@@ -623,7 +600,6 @@ MMRESULT AlsaWaveOut::Reset(HWAVEOUT handle) {
         pcm->padded = 0;
         pcm->reported = 0;
     }
-    pcm->wake.notify_all(); // a feeder held by a paused PCM has nothing to wait for any more
     pcm->Notify(done);
     return MMSYSERR_NOERROR;
 }
