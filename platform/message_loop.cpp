@@ -266,11 +266,39 @@ void MessageWindow::KillTimer(UINT id) {
 // ---- ThreadMessageQueue ----
 
 void ThreadMessageQueue::Post(UINT msg, WPARAM wParam, LPARAM lParam) {
+    bool wake = false;
     {
         std::lock_guard lock(mutex_);
         queue_.push_back({msg, wParam, lParam});
+        unwoken_ = false;
+        wake = waiters_ > 0;
     }
-    cond_.notify_all();
+    if (wake) {
+        cond_.notify_all();
+    }
+}
+
+void ThreadMessageQueue::PostQuiet(UINT msg, WPARAM wParam, LPARAM lParam) {
+    std::lock_guard lock(mutex_);
+    queue_.push_back({msg, wParam, lParam});
+    unwoken_ = true;
+}
+
+void ThreadMessageQueue::Wake() {
+    bool wake = false;
+    {
+        std::lock_guard lock(mutex_);
+        wake = unwoken_ && waiters_ > 0;
+        unwoken_ = false;
+    }
+    if (wake) {
+        cond_.notify_all();
+    }
+}
+
+int ThreadMessageQueue::Waiters() {
+    std::lock_guard lock(mutex_);
+    return waiters_;
 }
 
 bool ThreadMessageQueue::Peek(Message& out) {
@@ -286,10 +314,18 @@ bool ThreadMessageQueue::Peek(Message& out) {
 bool ThreadMessageQueue::Wait(Message& out, long timeoutMs) {
     std::unique_lock lock(mutex_);
     auto ready = [this] { return !queue_.empty(); };
-    if (timeoutMs < 0) {
-        cond_.wait(lock, ready);
-    } else if (!cond_.wait_for(lock, std::chrono::milliseconds(timeoutMs), ready)) {
-        return false;
+    if (!ready()) {
+        ++waiters_;
+        bool got = true;
+        if (timeoutMs < 0) {
+            cond_.wait(lock, ready);
+        } else {
+            got = cond_.wait_for(lock, std::chrono::milliseconds(timeoutMs), ready);
+        }
+        --waiters_;
+        if (!got) {
+            return false;
+        }
     }
     out = queue_.front();
     queue_.pop_front();

@@ -122,7 +122,15 @@ public:
         LPARAM lParam;
     };
     void Post(UINT msg, WPARAM wParam = 0, LPARAM lParam = 0);
+    // Queues without waking the owner: for a sender that knows more messages follow at once and
+    // wakes the owner once for all of them with Wake(). Waking a thread costs far more than
+    // handing it a message, and an owner woken per message may run before the next one is queued.
+    void PostQuiet(UINT msg, WPARAM wParam = 0, LPARAM lParam = 0);
+    // Wakes the owner if messages were queued quietly since it was last woken.
+    void Wake();
     bool Peek(Message& out);
+    // Threads blocked in Wait now (for tests that must post to a sleeping owner).
+    int Waiters();
     // Waits up to `timeoutMs` (negative: forever) for a message; true when one was taken.
     bool Wait(Message& out, long timeoutMs);
     void Clear();
@@ -131,6 +139,8 @@ private:
     std::mutex mutex_;
     std::condition_variable cond_;
     std::deque<Message> queue_;
+    bool unwoken_ = false; // messages were queued quietly and no one was woken for them
+    int waiters_ = 0;      // threads inside Wait: a notification with no one waiting is skipped
 };
 
 } // namespace tunefold::platform

@@ -31,7 +31,13 @@ public:
     // Waits up to `timeoutMs` (negative: forever); true when the event was signaled.
     bool Wait(long timeoutMs = -1) {
         std::unique_lock lock(mutex_);
-        if (timeoutMs < 0) {
+        if (timeoutMs == 0) {
+            // A poll: a condition-variable wait with a timeout already past still enters the
+            // kernel (and the scheduler), which the worker threads would pay for on every message.
+            if (!signaled_) {
+                return false;
+            }
+        } else if (timeoutMs < 0) {
             cond_.wait(lock, [this] { return signaled_; });
         } else if (!cond_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
                                    [this] { return signaled_; })) {

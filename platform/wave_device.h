@@ -58,7 +58,9 @@ struct WAVEOUTCAPS {
 using WAVEINCAPS = WAVEOUTCAPS;
 
 // The notification function: handle, message, the instance value given at open, and for a done
-// message the header in param1.
+// message the header in param1 and in param2 how many more done notifications the backend sends
+// right after this one (it returns buffers in batches, as a card returns a period at a time). A
+// handler that hands buffers to another thread may wake it once, when param2 is 0.
 using WaveCallback = void (*)(std::uintptr_t handle, UINT msg, DWORD_PTR instance, DWORD_PTR param1,
                               DWORD_PTR param2);
 

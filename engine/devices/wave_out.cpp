@@ -394,7 +394,7 @@ std::int64_t TMMWaveOut::Position() {
 // ---- notifications ----
 
 void TMMWaveOut::WaveOutProc(std::uintptr_t handle, UINT msg, DWORD_PTR instance, DWORD_PTR param1,
-                             DWORD_PTR) {
+                             DWORD_PTR param2) {
     auto* self = reinterpret_cast<TMMWaveOut*>(instance);
     if (self == nullptr) {
         return;
@@ -411,6 +411,20 @@ void TMMWaveOut::WaveOutProc(std::uintptr_t handle, UINT msg, DWORD_PTR instance
     default:
         return;
     }
+    // The device returns buffers in batches (a period's worth at once) and tells how many more
+    // notifications follow this one right away. The worker thread is woken once per batch, at its
+    // last notification, whatever route that one takes: woken per buffer it would run, and go back
+    // to sleep, between two notifications of the same batch.
+    const bool batchEnds = param2 == 0;
+    struct WakeAtBatchEnd {
+        TMMWaveOut* self;
+        bool ends;
+        ~WakeAtBatchEnd() {
+            if (ends && self->FCallBackMode == cmThread && self->FLink != nullptr) {
+                self->FLink->queue.Wake();
+            }
+        }
+    } wakeAtEnd{self, batchEnds};
     const int left = self->FQueued.fetch_sub(1) - 1;
     if (self->FResetting.load()) {
         if (left <= 0) {
@@ -433,7 +447,7 @@ void TMMWaveOut::WaveOutProc(std::uintptr_t handle, UINT msg, DWORD_PTR instance
     case cmThread:
         if (self->FLink != nullptr) {
             self->FLink->pendingDone.fetch_add(1);
-            self->FLink->queue.Post(platform::WOM_DONE, handle, static_cast<LPARAM>(param1));
+            self->FLink->queue.PostQuiet(platform::WOM_DONE, handle, static_cast<LPARAM>(param1));
         }
         break;
     case cmCallback:

@@ -198,8 +198,9 @@ struct AlsaWaveOut::Pcm {
         if (callback == nullptr) {
             return;
         }
-        for (WAVEHDR* header : done) {
-            callback(handle, WOM_DONE, instance, reinterpret_cast<DWORD_PTR>(header), 0);
+        for (std::size_t i = 0; i < done.size(); ++i) {
+            callback(handle, WOM_DONE, instance, reinterpret_cast<DWORD_PTR>(done[i]),
+                     static_cast<DWORD_PTR>(done.size() - 1 - i));
         }
     }
 

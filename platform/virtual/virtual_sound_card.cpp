@@ -90,6 +90,7 @@ void VirtualSoundCard::ResetAll() {
     faults_ = VirtualWaveFaults{};
     open_.clear();
     played_.clear();
+    playedBytes_ = 0;
     playedLengths_.clear();
     calls_.clear();
     lateFlags_.clear();
@@ -111,7 +112,27 @@ void VirtualSoundCard::RecordToFile(const std::string& path) {
 
 std::vector<std::uint8_t> VirtualSoundCard::Played() const {
     std::lock_guard lock(mutex_);
-    return played_;
+    std::vector<std::uint8_t> all;
+    all.reserve(playedBytes_);
+    for (const auto& block : played_) {
+        all.insert(all.end(), block.begin(), block.end());
+    }
+    return all;
+}
+
+void VirtualSoundCard::RecordLocked(const std::uint8_t* data, std::size_t bytes) {
+    constexpr std::size_t kBlock = std::size_t{1} << 18;
+    playedBytes_ += bytes;
+    while (bytes > 0) {
+        if (played_.empty() || played_.back().size() == played_.back().capacity()) {
+            played_.emplace_back().reserve(kBlock);
+        }
+        auto& block = played_.back();
+        const std::size_t n = std::min(bytes, block.capacity() - block.size());
+        block.insert(block.end(), data, data + n);
+        data += n;
+        bytes -= n;
+    }
 }
 
 std::vector<DWORD> VirtualSoundCard::PlayedHeaderLengths() const {
@@ -122,6 +143,7 @@ std::vector<DWORD> VirtualSoundCard::PlayedHeaderLengths() const {
 void VirtualSoundCard::ClearRecording() {
     std::lock_guard lock(mutex_);
     played_.clear();
+    playedBytes_ = 0;
     playedLengths_.clear();
 }
 
@@ -231,8 +253,8 @@ std::uint64_t VirtualSoundCard::PlayLocked(Device& device, std::uint64_t frames,
         std::uint64_t take = std::min(leftFrames, frames - total);
         DWORD bytes = static_cast<DWORD>(std::min<std::uint64_t>(take * block, left));
         const auto* data = reinterpret_cast<const std::uint8_t*>(header->lpData) + device.headOffset;
-        if (played_.size() + bytes <= recordLimit_) {
-            played_.insert(played_.end(), data, data + bytes);
+        if (playedBytes_ + bytes <= recordLimit_) {
+            RecordLocked(data, bytes);
         }
         if (!wavPath_.empty()) {
             device.recorded.insert(device.recorded.end(), data, data + bytes);
@@ -253,8 +275,9 @@ void VirtualSoundCard::Deliver(const DeviceRef& device, const std::vector<WAVEHD
         std::lock_guard lock(mutex_);
         calls_["done"] += static_cast<int>(done.size());
     }
-    for (WAVEHDR* header : done) {
-        device->callback(device->handle, WOM_DONE, device->instance, reinterpret_cast<DWORD_PTR>(header), 0);
+    for (std::size_t i = 0; i < done.size(); ++i) {
+        device->callback(device->handle, WOM_DONE, device->instance, reinterpret_cast<DWORD_PTR>(done[i]),
+                         static_cast<DWORD_PTR>(done.size() - 1 - i));
     }
 }
 
@@ -359,7 +382,8 @@ void VirtualSoundCard::ClockLoop() {
         if (!(fast && playedAny)) {
             // Real time: sleep until the first head buffer is due to end (a write, restart or
             // close wakes the clock earlier). Nothing is owed before then.
-            auto next = Clock::now() + std::chrono::milliseconds(50);
+            constexpr std::uint64_t kPeriodUs = 100000;
+            auto next = Clock::now() + std::chrono::microseconds(kPeriodUs);
             if (!fast) {
                 for (const auto& [handle, device] : open_) {
                     if (device->paused || device->queue.empty() || !device->anchored) {
@@ -374,15 +398,16 @@ void VirtualSoundCard::ClockLoop() {
                         device->consumed + (left + block - 1) / block - device->anchorFrames;
                     auto due = device->anchor + std::chrono::microseconds(
                                                     endFrame * 1000000u / device->format.nSamplesPerSec + 1);
-                    // With plenty queued ahead, buffers are returned in batches, as a driver
-                    // returns them per period: fewer wake-ups, and nothing runs dry.
+                    // With plenty queued ahead, buffers are returned in batches, as a card with a
+                    // deep queue interrupts once per period: up to 100 ms (several buffers) at a
+                    // time, never more than an eighth of what is queued, so nothing runs dry.
                     std::uint64_t ahead = 0;
                     for (const WAVEHDR* h : device->queue) {
                         ahead += h->dwBufferLength;
                     }
                     const auto aheadUs = ahead * 1000000u / device->format.nAvgBytesPerSec;
                     due = std::max(due, Clock::now() + std::chrono::microseconds(
-                                                           std::min<std::uint64_t>(50000, aheadUs / 8)));
+                                                           std::min<std::uint64_t>(kPeriodUs, aheadUs / 8)));
                     next = std::min(next, due);
                 }
             }

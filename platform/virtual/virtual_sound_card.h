@@ -131,6 +131,7 @@ private:
     void StartClockThread();
     void StopClockThread();
     void WriteWavFile(const Device& device);
+    void RecordLocked(const std::uint8_t* data, std::size_t bytes);
 
     mutable std::mutex mutex_;
     std::condition_variable wake_;
@@ -139,7 +140,10 @@ private:
     VirtualClock clock_ = VirtualClock::Manual;
     std::map<HWAVEOUT, DeviceRef> open_;
     HWAVEOUT nextHandle_ = 0x1000;
-    std::vector<std::uint8_t> played_;
+    // What was played, in blocks that are filled and never moved: one growing vector would copy
+    // everything recorded so far each time it grows, a cost no real card has.
+    std::vector<std::vector<std::uint8_t>> played_;
+    std::size_t playedBytes_ = 0;
     std::size_t recordLimit_ = std::size_t{256} << 20;
     std::vector<DWORD> playedLengths_;
     std::map<std::string, int> calls_;

@@ -127,5 +127,44 @@ TEST(ThreadMessageQueue, WaitTakesMessagesFromOtherThreads) {
     EXPECT_FALSE(queue.Peek(m));
 }
 
+// Quiet posts leave the owner asleep until the sender's Wake: none may be lost, whether the owner
+// finds them queued or is blocked when they arrive, and they keep their order among loud ones.
+TEST(ThreadMessageQueue, QuietPostsReachTheOwnerInOrderAfterOneWake) {
+    ThreadMessageQueue queue;
+    ThreadMessageQueue::Message m{};
+    queue.PostQuiet(WM_USER, 1);
+    queue.Post(WM_USER, 2);
+    queue.PostQuiet(WM_USER, 3);
+    for (WPARAM i = 1; i <= 3; ++i) {
+        ASSERT_TRUE(queue.Wait(m, 0));
+        EXPECT_EQ(m.wParam, i);
+    }
+    queue.Wake(); // nothing owed: harmless
+
+    for (int round = 0; round < 20; ++round) {
+        std::vector<WPARAM> got;
+        std::thread owner([&] {
+            ThreadMessageQueue::Message x{};
+            for (int i = 0; i < 4; ++i) {
+                if (!queue.Wait(x, 10000)) {
+                    return;
+                }
+                got.push_back(x.wParam);
+            }
+        });
+        // The owner is asleep in its wait before anything arrives (or, past the bound, nearly).
+        for (int spin = 0; spin < 1000000 && queue.Waiters() == 0; ++spin) {
+            std::this_thread::yield();
+        }
+        for (WPARAM i = 0; i < 4; ++i) {
+            queue.PostQuiet(WM_USER, i);
+        }
+        queue.Wake();
+        owner.join();
+        ASSERT_EQ(got, (std::vector<WPARAM>{0, 1, 2, 3})) << "round " << round;
+    }
+    EXPECT_FALSE(queue.Peek(m));
+}
+
 } // namespace
 } // namespace tunefold::platform

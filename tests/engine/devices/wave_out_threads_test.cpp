@@ -179,6 +179,43 @@ TEST(WaveOutThreads, StopFromTheGuiWhileTheWorkerRefills) {
     Card().ResetAll();
 }
 
+// The card returns a whole period of buffers in one batch and the worker thread is woken only at
+// the batch's last notification: every buffer of the batch must still be handed on and refilled,
+// also when the batch is a whole ring, and also when a stop lands between two batches.
+TEST(WaveOutThreads, WorkerHandlesEveryBufferOfABatch) {
+    Card().ResetAll();
+    WAVEFORMATEX f = test::Stereo16(8000);
+    test::PatternSource source(64 * 40, &f);
+    test::CountingSink sink;
+    TMMWaveOut wo;
+    wo.SetCallBackMode(cmThread);
+    wo.SetNumBuffers(6);
+    wo.SetBufferSize(64);
+    wo.SetInput(&source);
+    wo.SetOutput(&sink);
+    wo.Start();
+    ASSERT_EQ(Card().CallCount("written"), 6);
+    for (int batch = 1; batch <= 3; ++batch) {
+        Card().Advance(6 * 16); // the whole ring at once
+        ASSERT_TRUE(test::PumpUntil([&] { return Card().CallCount("written") == 6 + 6 * batch; }))
+            << "batch " << batch << ": " << Card().CallCount("written") << " written";
+        ASSERT_TRUE(test::PumpUntil([&] { return wo.CompletionsIdle(); }));
+        EXPECT_EQ(wo.QueuedBuffers(), 6);
+    }
+    Card().Advance(3 * 16);
+    ASSERT_TRUE(test::PumpUntil([&] { return wo.CompletionsIdle() && Card().CallCount("written") == 27; }));
+    {
+        std::lock_guard lock(sink.mutex);
+        EXPECT_EQ(sink.buffers, 21);
+        EXPECT_EQ(sink.bytes, 21u * 64u);
+    }
+    wo.Stop();
+    EXPECT_EQ(Card().QueuedCount(), 0);
+    EXPECT_EQ(Card().CallCount("written"), Card().CallCount("done"));
+    wo.Close();
+    Card().ResetAll();
+}
+
 INSTANTIATE_TEST_SUITE_P(Modes, WaveOutStress, ::testing::Values(cmWindow, cmCallback, cmThread),
                          [](const auto& info) { return std::string(test::ModeName(info.param)); });
 
