@@ -5,7 +5,6 @@
 
 namespace tunefold {
 
-enum TMMBits { b8Bit, b16Bit };
 enum TMMDecayMode { dmNone, dmStepUp, dmExponential, dmUniform };
 
 } // namespace tunefold

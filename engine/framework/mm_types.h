@@ -16,4 +16,7 @@ using TMMDeviceId = int;
 // Channel layout of a stream or a display.
 enum TMMMode { mMono, mStereo, mQuadro };
 
+// Sample width of a converter's output or a display's input.
+enum TMMBits { b8Bit, b16Bit };
+
 } // namespace tunefold
