@@ -481,7 +481,6 @@ void TMMConnector::StoreBuffer(const char* data, std::uint32_t count) {
         std::lock_guard lock(FLock);
         if (FCapture.empty())
             return;
-        FCaptureTime = now;
         if (FConverter) {
             // The stream's own bytes go through the converter; the capture holds what it yields.
             // The chunk was sized at the start to take a whole buffer in one call.
@@ -499,6 +498,8 @@ void TMMConnector::StoreBuffer(const char* data, std::uint32_t count) {
             FValid = static_cast<int>(std::min<std::size_t>(count, FCapture.size()));
             std::memcpy(FCapture.data(), data, static_cast<std::size_t>(FValid));
         }
+        // Stamped only once the capture holds new data: an empty conversion keeps the old pacing.
+        FCaptureTime = now;
         MakePending();
     }
     if (!FRealTime && FAutoTrigger)
