@@ -8,6 +8,7 @@
 
 #include "engine/displays/level.h"
 #include "engine/displays/spectrum.h"
+#include "engine/sources/acm_converter.h"
 #include "platform/message_loop.h"
 #include "platform/mm_timer.h"
 
@@ -446,6 +447,11 @@ void TMMConnector::TriggerStep() {
 
 // ---- storing ----
 
+bool TMMConnector::IsConverting() const {
+    std::lock_guard lock(FLock);
+    return FConverter != nullptr;
+}
+
 bool TMMConnector::HasCaptureBuffer() const {
     std::lock_guard lock(FLock);
     return !FCapture.empty();
@@ -475,9 +481,25 @@ void TMMConnector::StoreBuffer(const char* data, std::uint32_t count) {
         std::lock_guard lock(FLock);
         if (FCapture.empty())
             return;
+        if (FConverter) {
+            // The stream's own bytes go through the converter; the capture holds what it yields.
+            // The chunk was sized at the start to take a whole buffer in one call.
+            const auto n = std::min<std::uint32_t>(
+                {count, static_cast<std::uint32_t>(std::max(BufferSize(), 0)), FConverter->ChunkSize()});
+            std::memcpy(FConverter->SourceBuffer(), data, n);
+            const std::int32_t converted = FConverter->ConvertChunk(n);
+            if (converted <= 0)
+                return;
+            FValid =
+                static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(converted), FCapture.size()));
+            std::memcpy(FCapture.data(), FConverter->Converted(), static_cast<std::size_t>(FValid));
+            FConverter->DropConverted();
+        } else {
+            FValid = static_cast<int>(std::min<std::size_t>(count, FCapture.size()));
+            std::memcpy(FCapture.data(), data, static_cast<std::size_t>(FValid));
+        }
+        // Stamped only once the capture holds new data: an empty conversion keeps the old pacing.
         FCaptureTime = now;
-        FValid = static_cast<int>(std::min<std::size_t>(count, FCapture.size()));
-        std::memcpy(FCapture.data(), data, static_cast<std::size_t>(FValid));
         MakePending();
     }
     if (!FRealTime && FAutoTrigger)
@@ -504,9 +526,20 @@ void TMMConnector::BufferLoad(PWaveHdr h, bool& MoreBuffers) {
 
 void TMMConnector::SetPWaveFormat(const WAVEFORMATEX* format) {
     TMMDSPComponent::SetPWaveFormat(format);
-    if (FConnectorStarted || !IsValidPCMFormat(PWaveFormat()))
+    if (FConnectorStarted || PWaveFormat() == nullptr)
         return;
-    FDisplayFormat = DuplicateWaveFormat(PWaveFormat());
+    if (IsValidPCMFormat(PWaveFormat())) {
+        FDisplayFormat = DuplicateWaveFormat(PWaveFormat());
+    } else {
+        // A compressed stream is shown in the PCM format it will be converted to, so the displays
+        // are set up before the first buffer; the converter itself is made at the start.
+        if (!FAutoConvert)
+            return;
+        const WAVEFORMATEX pcm = SuggestPCMFormat(PWaveFormat());
+        if (!IsValidPCMFormat(&pcm))
+            return;
+        FDisplayFormat = DuplicateWaveFormat(&pcm);
+    }
     ForEachDisplay([this](TMMDisplayClient* d) { d->SetDisplayFormat(FDisplayFormat.get()); });
 }
 
@@ -519,13 +552,14 @@ void TMMConnector::Started() {
     const WAVEFORMATEX* f = PWaveFormat();
     {
         std::lock_guard lock(FLock);
+        FConverter.reset();
         if (IsValidPCMFormat(f)) {
             FDisplayFormat = DuplicateWaveFormat(f);
             FSilence = f->wBitsPerSample == 8 ? 128 : 0;
             FCapture.assign(static_cast<std::size_t>(std::max(BufferSize(), 0)), FSilence);
-        } else {
-            // Other formats would need the PCM converter in front of the displays; without it the
-            // connector runs without a capture buffer and the displays stay still.
+        } else if (!FAutoConvert || !StartConverter(*f)) {
+            // Without a converter the displays cannot read the stream: the connector runs without
+            // a capture buffer and the displays stay still.
             FDisplayFormat.reset();
             FCapture.clear();
         }
@@ -545,6 +579,30 @@ void TMMConnector::Started() {
         ForEachDisplay([this](TMMDisplayClient* d) { d->SetDisplayFormat(FDisplayFormat.get()); });
     if (FEnabled && FRealTime)
         PostActivate();
+}
+
+// With the lock held. Chooses the PCM format the compression manager suggests for the stream and
+// opens the conversion into it; false (and nothing kept) when there is none.
+bool TMMConnector::StartConverter(const WAVEFORMATEX& format) {
+    const int size = BufferSize();
+    if (size <= 0)
+        return false;
+    const WAVEFORMATEX pcm = SuggestPCMFormat(&format);
+    if (!IsValidPCMFormat(&pcm))
+        return false;
+    // One stored buffer is one conversion call: the chunk is the buffer size rounded up to whole
+    // blocks of the stream (the chain rounds down).
+    const std::uint32_t block = std::max<std::uint32_t>(format.nBlockAlign, 1);
+    const std::uint32_t chunk = (static_cast<std::uint32_t>(size) + block - 1) / block * block;
+    std::unique_ptr<TMMConversionChain> chain = TMMConversionChain::Build(format, pcm, cqLow, chunk);
+    if (!chain)
+        return false;
+    FConverter = std::move(chain);
+    FDisplayFormat = DuplicateWaveFormat(&pcm);
+    FSilence = pcm.wBitsPerSample == 8 ? 128 : 0;
+    // Room for all a call can yield: no allocation while streaming.
+    FCapture.assign(FConverter->Capacity(), FSilence);
+    return true;
 }
 
 void TMMConnector::PauseTick() {
@@ -589,6 +647,9 @@ void TMMConnector::Reset() {
     TMMDSPComponent::Reset();
     std::lock_guard lock(FLock);
     std::fill(FCapture.begin(), FCapture.end(), FSilence);
+    // After a seek the bytes the converter carried belong to the old position.
+    if (FConverter)
+        FConverter->Reset();
 }
 
 void TMMConnector::Stopped() {
@@ -601,6 +662,7 @@ void TMMConnector::Stopped() {
     FPauseTimer.Remove();
     {
         std::lock_guard lock(FLock);
+        FConverter.reset();
         std::vector<std::uint8_t>().swap(FCapture);
         FValid = 0;
         for (GroupState& g : FGroups)

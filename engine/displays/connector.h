@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -27,6 +28,7 @@ TUNEFOLD_ERROR_CLASS(EMMConnectorError, EMMError);
 
 class TMMLevel;
 class TMMSpectrum;
+class TMMConversionChain;
 
 // Messages of the connectors' shared hidden window.
 constexpr UINT MM_CONNECTOR_ACTIVATE = 0xB1F5;
@@ -108,6 +110,8 @@ public:
     bool HasCaptureBuffer() const;
     int ValidBytes() const;
     const WAVEFORMATEX* DisplayFormat() const { return FDisplayFormat.get(); }
+    // Whether the stored data go through a converter into the display format.
+    bool IsConverting() const;
     int UpdateCount(Group g) const { return FGroups[g].counter.load(); }
     bool GroupPending(Group g) const { return FGroups[g].pending.load(); }
     int ReadOffset(Group g) const { return FGroups[g].offset.load(); }
@@ -147,6 +151,7 @@ private:
     void ForEachDisplay(F f) const;
 
     void StoreBuffer(const char* data, std::uint32_t count);
+    bool StartConverter(const WAVEFORMATEX& format);
     void TriggerStep();
     void MakePending();
     void PostActivate();
@@ -181,6 +186,8 @@ private:
     WaveFormatPtr FDisplayFormat;
     std::uint8_t FSilence = 0;
     std::vector<std::uint8_t> FCapture;
+    // Turns a non-PCM stream into the display format while started (null otherwise).
+    std::unique_ptr<TMMConversionChain> FConverter;
     int FValid = 0;
     std::atomic<std::int64_t> FCaptureTime{0};
     std::array<GroupState, kGroupCount> FGroups;

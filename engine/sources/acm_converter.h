@@ -73,6 +73,8 @@ public:
     std::uint8_t* SourceBuffer() { return steps_.front()->source.data(); }
     const std::uint8_t* Converted() const { return steps_.back()->destination.data(); }
     std::uint32_t Available() const { return converted_ - readPos_; }
+    // The most one conversion call can yield (the last step's destination buffer).
+    std::uint32_t Capacity() const { return static_cast<std::uint32_t>(steps_.back()->destination.size()); }
     std::uint32_t ReadPosition() const { return readPos_; }
     void Advance(std::uint32_t n) { readPos_ += n; }
     void DropConverted() { readPos_ = converted_; }
