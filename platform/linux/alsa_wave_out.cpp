@@ -310,7 +310,15 @@ AlsaWaveOut& AlsaWaveOut::Instance() {
     return alsa;
 }
 
-AlsaWaveOut::AlsaWaveOut() = default;
+namespace {
+// ALSA prints its own diagnostics to stderr (an undefined "default" on a machine without sound, for
+// one); every failure already comes back to us as a result code with its text, so they stay quiet.
+void QuietAlsaErrors(const char*, int, const char*, int, const char*, ...) {}
+} // namespace
+
+AlsaWaveOut::AlsaWaveOut() {
+    snd_lib_error_set_handler(QuietAlsaErrors);
+}
 
 AlsaWaveOut::~AlsaWaveOut() {
     std::vector<std::shared_ptr<Pcm>> left;
