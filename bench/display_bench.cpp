@@ -10,58 +10,22 @@
 
 #include "engine/displays/connector.h"
 #include "engine/displays/level.h"
+#include "engine/displays/player_displays.h"
 #include "engine/displays/spectrum.h"
 #include "platform/message_loop.h"
 
 namespace tunefold {
 namespace {
 
-void PlayerMeter(TMMLevel& m, TMMChannel channel) {
-    m.SetBounds(0, 0, 143, 11);
-    m.SetChannel(channel);
-    m.SetSamples(250);
-    m.SetPoint1(60);
-    m.SetBar2Color(clYellow);
-    m.SetInactive2Color(clOlive);
-    m.SetNumPeaks(2);
-    m.SetPeakSpeed(1);
-    m.SetDecayMode(dmStepUp);
-    m.SetDecay(7);
-    m.SetSensitivy(-35);
-    m.SetBitsPerPixel(24);
-}
-
-void PlayerSpectrum(TMMSpectrum& s, TMMSpectrumKind kind) {
-    s.SetBounds(0, 0, 260, 103);
-    s.Bevel().SetBevelOuter(bvNone);
-    s.Bevel().SetBevelInner(bvLowered);
-    s.Bevel().SetInnerShadowColor(clAqua);
-    s.Bevel().SetInnerLightColor(clAqua);
-    s.Bevel().SetBorderSpace(1);
-    s.SetFFTLength(256);
-    s.SetKind(kind);
-    s.SetDecayMode(dmStepUp);
-    s.SetDecay(7);
-    s.SetVerticalScale(20);
-    s.SetFrequencyScale(2);
-    s.SetPeakSpeed(1);
-    s.SetGain(sg3db);
-    s.SetChannel(chLeft);
-    s.SetPoint1(60);
-    s.SetBar2Color(clYellow);
-    s.SetInactive2Color(clOlive);
-    s.SetShowInfo(false);
-}
-
 void BM_DisplayTick(benchmark::State& state) {
     platform::MessageLoop::Gui().BindToCurrentThread();
     WAVEFORMATEX f{};
     MakePCMFormat(f, 16, 2, 44100);
     TMMLevel left, right;
-    PlayerMeter(left, chLeft);
-    PlayerMeter(right, chRight);
+    UsePlayerMeterSettings(left, chLeft);
+    UsePlayerMeterSettings(right, chRight);
     TMMSpectrum spectrum;
-    PlayerSpectrum(spectrum, static_cast<TMMSpectrumKind>(state.range(0)));
+    UsePlayerSpectrumSettings(spectrum, static_cast<TMMSpectrumKind>(state.range(0)));
     TMMConnector connector;
     connector.SetAutoTrigger(false);
     connector.SetBufferSize(2048);

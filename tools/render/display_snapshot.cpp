@@ -1,51 +1,21 @@
 #include "tools/render/display_snapshot.h"
 
+#include "engine/displays/player_displays.h"
+
 namespace tunefold::render {
 namespace {
 
 void PlayerMeter(TMMLevel& m, TMMChannel channel) {
-    m.SetBounds(0, 0, 143, 11);
-    m.SetChannel(channel);
+    UsePlayerMeterSettings(m, channel);
     m.SetBitLength(b16Bit);
     m.SetMode(mStereo);
-    m.SetSamples(250);
-    m.SetPoint1(60);
-    m.SetBar2Color(clYellow);
-    m.SetInactive2Color(clOlive);
-    m.SetNumPeaks(2);
-    m.SetPeakSpeed(1);
-    m.SetDecayMode(dmStepUp);
-    m.SetDecay(7);
-    m.SetSensitivy(-35);
-    m.SetLogAmp(true);
-    // The main window switches its meters to 24 bits per pixel at start.
-    m.SetBitsPerPixel(24);
 }
 
 void PlayerSpectrum(TMMSpectrum& s, TMMSpectrumKind kind) {
-    s.SetBounds(0, 0, 260, 103);
-    // A lowered inner line in aqua and one pixel of border space: a 256 x 99 drawing area.
-    s.Bevel().SetBevelOuter(bvNone);
-    s.Bevel().SetBevelInner(bvLowered);
-    s.Bevel().SetInnerShadowColor(clAqua);
-    s.Bevel().SetInnerLightColor(clAqua);
-    s.Bevel().SetBorderSpace(1);
-    s.SetFFTLength(256);
-    s.SetKind(kind);
-    s.SetDecayMode(dmStepUp);
-    s.SetDecay(7);
-    s.SetVerticalScale(20);
-    s.SetFrequencyScale(2);
-    s.SetPeakSpeed(1);
-    s.SetGain(sg3db);
-    s.SetChannel(chLeft);
+    UsePlayerSpectrumSettings(s, kind);
     s.SetMode(mStereo);
     s.SetBitLength(b16Bit);
     s.SetSampleRate(44100);
-    s.SetPoint1(60);
-    s.SetBar2Color(clYellow);
-    s.SetInactive2Color(clOlive);
-    s.SetShowInfo(false);
 }
 
 } // namespace

@@ -1,4 +1,5 @@
 #include "engine/displays/level.h"
+#include "engine/displays/player_displays.h"
 #include "engine/framework/display_timer.h"
 #include "platform/virtual/virtual_timers.h"
 
@@ -13,21 +14,9 @@ namespace {
 
 // The file player's meter: 143 x 11, left channel of 16-bit stereo, 250 frames per update.
 void PlayerMeter(TMMLevel& m) {
-    m.SetBounds(0, 0, 143, 11);
+    UsePlayerMeterSettings(m, chLeft);
     m.SetBitLength(b16Bit);
     m.SetMode(mStereo);
-    m.SetChannel(chLeft);
-    m.SetSamples(250);
-    m.SetPoint1(60);
-    m.SetBar2Color(clYellow);
-    m.SetInactive2Color(clOlive);
-    m.SetNumPeaks(2);
-    m.SetPeakSpeed(1);
-    m.SetDecayMode(dmStepUp);
-    m.SetDecay(7);
-    m.SetSensitivy(-35);
-    m.SetLogAmp(true);
-    m.SetBitsPerPixel(24);
 }
 
 std::vector<std::int16_t> Chunk(std::int16_t left, std::int16_t right, int frames = 250) {

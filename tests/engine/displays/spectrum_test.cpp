@@ -1,3 +1,4 @@
+#include "engine/displays/player_displays.h"
 #include "engine/displays/spectrum.h"
 
 #include <gtest/gtest.h>
@@ -14,28 +15,10 @@ constexpr double kPi = 3.14159265358979323846;
 
 // The equalizer window's analyzer: 260 x 103 with a lowered aqua inner line and one pixel of space.
 void PlayerSpectrum(TMMSpectrum& s) {
-    s.SetBounds(0, 0, 260, 103);
-    s.Bevel().SetBevelOuter(bvNone);
-    s.Bevel().SetBevelInner(bvLowered);
-    s.Bevel().SetInnerShadowColor(clAqua);
-    s.Bevel().SetInnerLightColor(clAqua);
-    s.Bevel().SetBorderSpace(1);
-    s.SetFFTLength(256);
-    s.SetKind(skScroll);
-    s.SetDecayMode(dmStepUp);
-    s.SetDecay(7);
-    s.SetVerticalScale(20);
-    s.SetFrequencyScale(2);
-    s.SetPeakSpeed(1);
-    s.SetGain(sg3db);
-    s.SetChannel(chLeft);
+    UsePlayerSpectrumSettings(s, skScroll);
     s.SetMode(mStereo);
     s.SetBitLength(b16Bit);
     s.SetSampleRate(44100);
-    s.SetPoint1(60);
-    s.SetBar2Color(clYellow);
-    s.SetInactive2Color(clOlive);
-    s.SetShowInfo(false);
     s.SetBitsPerPixel(24);
 }
 
