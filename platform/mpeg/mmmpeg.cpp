@@ -4,15 +4,20 @@
 // read that delivers the last bytes already reports the end.
 #include "platform/mpeg/mmmpeg.h"
 
+#include <fcntl.h>
 #include <mpg123.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <new>
 #include <string>
+#include <vector>
 
 static_assert(sizeof(TMMMpegInfo) == 166, "the stream information record is 166 bytes");
 static_assert(offsetof(TMMMpegInfo, FrameTime) == 26, "frame time at offset 26");
@@ -59,6 +64,98 @@ void EnsureInit() {
     static std::once_flag once;
     std::call_once(once, [] { mpg123_init(); });
 }
+
+// The engine's own file reading asks for a frame header, then a frame body, each with its own system
+// call (twice over the file: once for the scan, once for decoding). This reader serves those small
+// reads from a 64 KB window of the file, and seeks inside the window without touching the file.
+class BufferedFile {
+public:
+    static BufferedFile* Open(const std::string& name) {
+        int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) {
+            return nullptr;
+        }
+        struct stat st {};
+        if (::fstat(fd, &st) != 0) {
+            ::close(fd);
+            return nullptr;
+        }
+        auto* file = new (std::nothrow) BufferedFile(fd, st.st_size);
+        if (file == nullptr) {
+            ::close(fd);
+        }
+        return file;
+    }
+
+    ~BufferedFile() { ::close(fd_); }
+    BufferedFile(const BufferedFile&) = delete;
+    BufferedFile& operator=(const BufferedFile&) = delete;
+
+    static mpg123_ssize_t Read(void* handle, void* out, size_t count) {
+        return static_cast<BufferedFile*>(handle)->ReadAt(static_cast<unsigned char*>(out), count);
+    }
+
+    static off_t Seek(void* handle, off_t offset, int whence) {
+        return static_cast<BufferedFile*>(handle)->SeekTo(offset, whence);
+    }
+
+    static void Close(void* handle) { delete static_cast<BufferedFile*>(handle); }
+
+private:
+    static constexpr size_t kWindow = 64 * 1024;
+
+    BufferedFile(int fd, off_t size) : fd_(fd), size_(size), window_(kWindow) {}
+
+    mpg123_ssize_t ReadAt(unsigned char* out, size_t count) {
+        size_t done = 0;
+        while (done < count) {
+            if (pos_ >= windowStart_ && pos_ < windowStart_ + static_cast<off_t>(windowLen_)) {
+                size_t at = static_cast<size_t>(pos_ - windowStart_);
+                size_t n = std::min(windowLen_ - at, count - done);
+                std::memcpy(out + done, window_.data() + at, n);
+                done += n;
+                pos_ += static_cast<off_t>(n);
+                continue;
+            }
+            ssize_t got = 0;
+            if (count - done >= kWindow) {
+                got = ::pread(fd_, out + done, count - done, pos_); // large reads skip the window
+                if (got > 0) {
+                    done += static_cast<size_t>(got);
+                    pos_ += got;
+                }
+            } else {
+                got = ::pread(fd_, window_.data(), kWindow, pos_);
+                windowStart_ = pos_;
+                windowLen_ = got > 0 ? static_cast<size_t>(got) : 0;
+            }
+            if (got < 0 && errno == EINTR) {
+                continue;
+            }
+            if (got <= 0) {
+                return got < 0 && done == 0 ? -1 : static_cast<mpg123_ssize_t>(done);
+            }
+        }
+        return static_cast<mpg123_ssize_t>(done);
+    }
+
+    off_t SeekTo(off_t offset, int whence) {
+        off_t base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? pos_ : whence == SEEK_END ? size_ : -1;
+        if (base < 0 || base + offset < 0) {
+            errno = EINVAL;
+            return -1;
+        }
+        pos_ = base + offset;
+        return pos_;
+    }
+
+    int fd_;
+    off_t size_;
+    std::vector<unsigned char> window_;
+    off_t windowStart_ = 0;
+    size_t windowLen_ = 0;
+    off_t pos_ = 0;
+};
 
 // Output: signed 16-bit at the stream's own rate; one channel when a single channel is selected.
 bool ConfigureOutput(Decoder& d) {
@@ -138,7 +235,18 @@ int32_t OpenEngine(Decoder& d, const std::string& name) {
     if (!ConfigureOutput(d)) {
         return MPEG_ERR_PARAM;
     }
-    if (mpg123_open(d.mh, name.c_str()) != MPG123_OK) {
+    BufferedFile* file = BufferedFile::Open(name);
+    if (file == nullptr) {
+        return MPEG_ERR_OPEN;
+    }
+    // The engine owns the file from here on: closing the stream frees it.
+    if (mpg123_replace_reader_handle(d.mh, BufferedFile::Read, BufferedFile::Seek, BufferedFile::Close) !=
+        MPG123_OK) {
+        BufferedFile::Close(file);
+        return MPEG_ERR_OPEN;
+    }
+    if (mpg123_open_handle(d.mh, file) != MPG123_OK) {
+        mpg123_close(d.mh); // hands the file back to its cleanup
         return MPEG_ERR_OPEN;
     }
     long rate = 0;
