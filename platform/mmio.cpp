@@ -43,9 +43,10 @@ MMRESULT mmioClose(HMMIO handle) {
     if (handle == nullptr) {
         return MMSYSERR_INVALHANDLE;
     }
-    bool flushed = handle->Stream().Flush();
+    // Closing hands the data to the system; it does not wait for the disk (mmioFlush does).
+    bool closed = handle->Stream().Close();
     delete handle;
-    return flushed ? MMSYSERR_NOERROR : MMIOERR_CANNOTWRITE;
+    return closed ? MMSYSERR_NOERROR : MMIOERR_CANNOTWRITE;
 }
 
 long mmioRead(HMMIO handle, void* buffer, long count) {

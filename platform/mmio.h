@@ -75,7 +75,10 @@ public:
     virtual bool Writable() const = 0;
     // A read buffer of `bytes` (files only; memory streams accept and ignore it).
     virtual bool SetBuffer(long bytes) = 0;
+    // Writes what the system holds of the stream to the medium (mmioFlush).
     virtual bool Flush() = 0;
+    // Ends the stream; false when the system reports a write that failed. Nothing works after it.
+    virtual bool Close() = 0;
 };
 
 // An open RIFF file.

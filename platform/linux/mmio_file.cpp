@@ -19,7 +19,7 @@ namespace {
 class FileStream final : public MmioStream {
 public:
     FileStream(int fd, bool writable) : fd_(fd), writable_(writable) { buffer_.resize(8192); }
-    ~FileStream() override { ::close(fd_); }
+    ~FileStream() override { Close(); }
 
     long Read(void* out, long count) override {
         if (count <= 0) {
@@ -134,6 +134,16 @@ public:
     }
 
     bool Flush() override { return !writable_ || ::fsync(fd_) == 0 || errno == EINVAL; }
+
+    bool Close() override {
+        if (fd_ < 0) {
+            return true;
+        }
+        // The descriptor is gone even when close reports an error; EINTR is no failure of the data.
+        const bool ok = ::close(fd_) == 0 || errno == EINTR;
+        fd_ = -1;
+        return ok;
+    }
 
 private:
     ssize_t ReadRaw(std::uint8_t* dst, long count) {

@@ -64,6 +64,7 @@ public:
     bool Writable() const override { return writable_; }
     bool SetBuffer(long bytes) override { return bytes > 0; }
     bool Flush() override { return true; }
+    bool Close() override { return true; }
 
 private:
     const std::uint8_t* Bytes() const { return writable_ ? own_.data() : data_; }
