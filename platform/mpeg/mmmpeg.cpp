@@ -1,7 +1,9 @@
 // The decoder library over libmpg123. One instance selects one file at a time; the file is scanned
 // once when selected (exact frame count and length, also for variable-rate streams with or without
 // a Xing/Info/VBRI header), decoding works frame by frame with one decoded frame held ahead, so the
-// read that delivers the last bytes already reports the end.
+// read that delivers the last bytes already reports the end. While a file is read, a thread of the
+// decoder's own decodes a few frames ahead of the reader (see FrameQueue), so decoding runs on one
+// core while the rest of the chain runs on another.
 #include "platform/mpeg/mmmpeg.h"
 
 #include <fcntl.h>
@@ -13,10 +15,13 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <condition_variable>
 #include <cstring>
 #include <mutex>
 #include <new>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 static_assert(sizeof(TMMMpegInfo) == 166, "the stream information record is 166 bytes");
@@ -26,6 +31,91 @@ static_assert(offsetof(TMMMpegInfo, ID3Tag) == 38, "ID3v1 tag at offset 38");
 namespace {
 
 constexpr int32_t kVersion = 21;
+
+// What decoding one frame gave: audio, the end of the stream, or an error code of ours.
+struct DecodedFrame {
+    int32_t error = 0;
+    bool done = false;
+    off_t frame = 0;     // the frame the audio belongs to
+    off_t nextFrame = 0; // the engine's next frame once this one was decoded
+    std::vector<unsigned char> audio;
+};
+
+// Frames decoded ahead of the reader by a thread of their own. The thread is started by the first
+// read after the file was opened or repositioned and owns the engine handle until Stop returns; every
+// other use of the handle stops it first. The reader holds the front frame while it copies from it.
+class FrameQueue {
+public:
+    FrameQueue() : slots_(kSlots) {}
+    ~FrameQueue() { Stop(); }
+    FrameQueue(const FrameQueue&) = delete;
+    FrameQueue& operator=(const FrameQueue&) = delete;
+
+    bool Running() const { return thread_.joinable(); }
+
+    // Starts decoding ahead from the engine's current place; next is the frame it decodes next.
+    bool Start(mpg123_handle* mh, off_t next);
+
+    // Stops the thread and drops every frame decoded ahead.
+    void Stop() {
+        if (thread_.joinable()) {
+            {
+                std::lock_guard lock(mutex_);
+                stop_ = true;
+            }
+            producerWake_.notify_one();
+            thread_.join();
+        }
+        stop_ = false;
+        finished_ = false;
+        head_ = count_ = 0;
+        holding_ = false;
+    }
+
+    // Releases the frame the reader held and waits for the next one.
+    const DecodedFrame& Next() {
+        std::unique_lock lock(mutex_);
+        if (holding_ && slots_[head_].done) {
+            return slots_[head_]; // the end stays the end
+        }
+        if (holding_) {
+            head_ = (head_ + 1) % kSlots;
+            --count_;
+            holding_ = false;
+            if (count_ <= kRefillAt && producerWaiting_) {
+                producerWake_.notify_one();
+            }
+        }
+        if (count_ == 0) {
+            // Wake once for a batch of frames rather than once per frame.
+            readerWaiting_ = true;
+            readerWake_.wait(lock, [this] { return count_ >= kBatch || finished_; });
+            readerWaiting_ = false;
+        }
+        holding_ = true;
+        return slots_[head_];
+    }
+
+private:
+    static constexpr size_t kSlots = 32;
+    static constexpr size_t kRefillAt = kSlots / 2;
+    static constexpr size_t kBatch = 8;
+
+    void Produce(mpg123_handle* mh, off_t next);
+
+    std::vector<DecodedFrame> slots_;
+    std::mutex mutex_;
+    std::condition_variable producerWake_;
+    std::condition_variable readerWake_;
+    size_t head_ = 0;
+    size_t count_ = 0;
+    bool holding_ = false;
+    bool stop_ = false;
+    bool finished_ = false; // the producer delivered the end and left
+    bool producerWaiting_ = false;
+    bool readerWaiting_ = false;
+    std::thread thread_;
+};
 
 struct Decoder {
     mpg123_handle* mh = nullptr;
@@ -45,7 +135,8 @@ struct Decoder {
     TMpegDecodeCallback decodeCallback = nullptr;
     void* decodeUser = nullptr;
     TMMMpegInfo info{};
-    // The decoded frame not yet delivered (memory of the decoder engine, valid until the next call).
+    FrameQueue ahead;
+    // The decoded frame not yet delivered (the queue's front frame, valid until the next one is taken).
     const unsigned char* pending = nullptr;
     size_t pendingLen = 0;
     off_t pendingFrame = 0;
@@ -206,6 +297,7 @@ void ReadTag(const std::string& name, uint8_t* tag) {
 }
 
 void ResetDecoding(Decoder& d) {
+    d.ahead.Stop();
     d.pending = nullptr;
     d.pendingLen = 0;
     d.done = false;
@@ -213,6 +305,7 @@ void ResetDecoding(Decoder& d) {
 }
 
 void CloseEngine(Decoder& d) {
+    d.ahead.Stop(); // the engine handle is ours again
     if (d.hasFile) {
         mpg123_close(d.mh);
     }
@@ -309,36 +402,107 @@ int32_t OpenEngine(Decoder& d, const std::string& name) {
     return MPEG_OK;
 }
 
-// Decodes the next frame into the pending area. 0, or an error code.
-int DecodeNext(Decoder& d) {
+// Decodes the next frame that has audio: the engine's memory is copied into the frame.
+void DecodeOne(mpg123_handle* mh, off_t& next, DecodedFrame& out) {
+    out.error = 0;
+    out.done = false;
     for (int guard = 0; guard < 64; ++guard) {
         off_t num = 0;
         unsigned char* audio = nullptr;
         size_t bytes = 0;
-        int r = mpg123_decode_frame(d.mh, &num, &audio, &bytes);
+        int r = mpg123_decode_frame(mh, &num, &audio, &bytes);
         if (r == MPG123_NEW_FORMAT) {
             continue; // the format is fixed by our configuration; data follows
         }
         if (r == MPG123_DONE) {
-            d.done = true;
-            return 0;
+            out.done = true;
+            out.nextFrame = next;
+            return;
         }
         if (r != MPG123_OK) {
-            return EngineError(r);
+            out.error = EngineError(r);
+            out.nextFrame = next;
+            return;
         }
-        d.nextFrame = num + 1;
+        next = num + 1;
         if (bytes == 0) {
             continue; // a frame trimmed away entirely (encoder delay)
         }
-        d.pending = audio;
-        d.pendingLen = bytes;
-        d.pendingFrame = num;
-        if (d.decodeCallback != nullptr) {
-            d.decodeCallback(d.decodeUser, static_cast<int32_t>(num));
+        out.frame = num;
+        out.nextFrame = next;
+        out.audio.assign(audio, audio + bytes);
+        return;
+    }
+    out.error = MPEG_ERR_DECODE;
+    out.nextFrame = next;
+}
+
+bool FrameQueue::Start(mpg123_handle* mh, off_t next) {
+    Stop();
+    try {
+        thread_ = std::thread([this, mh, next] { Produce(mh, next); });
+    } catch (const std::system_error&) {
+        return false;
+    }
+    return true;
+}
+
+void FrameQueue::Produce(mpg123_handle* mh, off_t next) {
+    for (;;) {
+        size_t tail = 0;
+        {
+            std::unique_lock lock(mutex_);
+            if (count_ == kSlots) {
+                producerWaiting_ = true;
+                producerWake_.wait(lock, [this] { return stop_ || count_ <= kRefillAt; });
+                producerWaiting_ = false;
+            }
+            if (stop_) {
+                return;
+            }
+            tail = (head_ + count_) % kSlots;
         }
+        // The tail slot is the producer's alone until it is counted.
+        DecodedFrame& slot = slots_[tail];
+        DecodeOne(mh, next, slot);
+        const bool last = slot.done;
+        bool wake = false;
+        {
+            std::lock_guard lock(mutex_);
+            ++count_;
+            finished_ = last;
+            wake = readerWaiting_ && (count_ >= kBatch || last);
+        }
+        if (wake) {
+            readerWake_.notify_one();
+        }
+        if (last) {
+            return;
+        }
+    }
+}
+
+// Takes the next decoded frame into the pending area. 0, or an error code.
+int DecodeNext(Decoder& d) {
+    if (!d.ahead.Running() && !d.ahead.Start(d.mh, d.nextFrame)) {
+        return MPEG_ERR_MEMORY;
+    }
+    const DecodedFrame& f = d.ahead.Next();
+    d.nextFrame = f.nextFrame;
+    if (f.done) {
+        d.done = true;
         return 0;
     }
-    return MPEG_ERR_DECODE;
+    if (f.error != 0) {
+        return f.error;
+    }
+    d.pending = f.audio.data();
+    d.pendingLen = f.audio.size();
+    d.pendingFrame = f.frame;
+    if (d.decodeCallback != nullptr) {
+        d.decodeCallback(d.decodeUser, static_cast<int32_t>(f.frame));
+    }
+    return 0;
 }
 
 } // namespace
