@@ -5,8 +5,11 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <list>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 #include "engine/sources/wave_io.h"
 #include "platform/dialogs.h"
@@ -126,6 +129,107 @@ struct TempDecoder {
         }
     }
 };
+
+struct FileStamp {
+    std::uintmax_t size = 0;
+    std::filesystem::file_time_type written{};
+    bool operator==(const FileStamp&) const = default;
+};
+
+// What the decoder said of a file.
+struct Probe {
+    bool isMpeg = false;
+    TMMMpegInfo info{};
+};
+
+// Asking the decoder about a file opens and scans it whole, and the same file is asked about several
+// times in a row (its playlist entry, its info line, then playing it). The last few answers are kept,
+// each with the file's size and modification time: a file that changed is asked about afresh.
+class ProbeMemo {
+public:
+    static ProbeMemo& Instance() {
+        static ProbeMemo memo;
+        return memo;
+    }
+
+    std::optional<Probe> Find(const std::string& name) {
+        const auto stamp = Stamp(name);
+        if (!stamp) {
+            return std::nullopt;
+        }
+        std::lock_guard lock(mutex_);
+        for (auto it = entries_.begin(); it != entries_.end(); ++it) {
+            if (it->name == name && it->stamp == *stamp) {
+                entries_.splice(entries_.begin(), entries_, it);
+                return it->probe;
+            }
+        }
+        return std::nullopt;
+    }
+
+    // `stamp` is the file's stamp from before the decoder read it, so a change made meanwhile is not
+    // taken for the file that was read.
+    void Keep(const std::string& name, const FileStamp& stamp, const Probe& probe) {
+        std::lock_guard lock(mutex_);
+        entries_.remove_if([&](const Entry& e) { return e.name == name; });
+        entries_.push_front(Entry{name, stamp, probe});
+        if (entries_.size() > kEntries) {
+            entries_.pop_back();
+        }
+    }
+
+    // Size and modification time; nothing for names that are no plain files.
+    static std::optional<FileStamp> Stamp(const std::string& name) {
+        std::error_code ec;
+        const std::filesystem::path path(name);
+        if (!std::filesystem::is_regular_file(path, ec)) {
+            return std::nullopt;
+        }
+        FileStamp stamp;
+        stamp.size = std::filesystem::file_size(path, ec);
+        if (ec) {
+            return std::nullopt;
+        }
+        stamp.written = std::filesystem::last_write_time(path, ec);
+        if (ec) {
+            return std::nullopt;
+        }
+        return stamp;
+    }
+
+private:
+    static constexpr std::size_t kEntries = 16;
+    struct Entry {
+        std::string name;
+        FileStamp stamp;
+        Probe probe;
+    };
+    std::mutex mutex_;
+    std::list<Entry> entries_;
+};
+
+Probe ProbeWithDecoder(const std::string& name) {
+    if (auto known = ProbeMemo::Instance().Find(name)) {
+        return *known;
+    }
+    const auto stamp = ProbeMemo::Stamp(name);
+    Probe probe;
+    TempDecoder d;
+    if (d.handle == nullptr) {
+        return probe;
+    }
+    const auto& e = MpegDecoder();
+    probe.isMpeg = e.SetFileName(d.handle, name.c_str()) == 0 && e.GetEmpty(d.handle) == 0 &&
+                   e.OpenFile(d.handle) == 0 && e.CloseFile(d.handle) == 0 &&
+                   e.GetFileInfo(d.handle, &probe.info) == 0;
+    if (!probe.isMpeg) {
+        probe.info = TMMMpegInfo{};
+    }
+    if (stamp) {
+        ProbeMemo::Instance().Keep(name, *stamp, probe);
+    }
+    return probe;
+}
 
 } // namespace
 
@@ -516,11 +620,7 @@ bool IsMpegFile(const std::string& name) {
     if (tag >= 0) {
         return tag == 80 || tag == 85;
     }
-    TempDecoder d;
-    if (d.handle == nullptr) {
-        return false;
-    }
-    return MpegDecoder().SetFileName(d.handle, name.c_str()) == 0 && MpegDecoder().GetEmpty(d.handle) == 0;
+    return ProbeWithDecoder(name).isMpeg;
 }
 
 bool GetMpegFileInfo(const std::string& name, TMMMpegInfo& info) {
@@ -531,13 +631,11 @@ bool GetMpegFileInfo(const std::string& name, TMMMpegInfo& info) {
     if (tag >= 0 && tag != 80 && tag != 85) {
         return false;
     }
-    TempDecoder d;
-    if (d.handle == nullptr) {
-        return false;
+    const Probe probe = ProbeWithDecoder(name);
+    if (probe.isMpeg) {
+        info = probe.info;
     }
-    const auto& e = MpegDecoder();
-    return e.SetFileName(d.handle, name.c_str()) == 0 && e.GetEmpty(d.handle) == 0 &&
-           e.OpenFile(d.handle) == 0 && e.CloseFile(d.handle) == 0 && e.GetFileInfo(d.handle, &info) == 0;
+    return probe.isMpeg;
 }
 
 } // namespace tunefold

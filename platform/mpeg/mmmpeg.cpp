@@ -14,8 +14,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
-#include <cstdio>
 #include <condition_variable>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <new>
@@ -97,9 +97,9 @@ public:
     }
 
 private:
-    static constexpr size_t kSlots = 32;
+    static constexpr size_t kSlots = 128;
     static constexpr size_t kRefillAt = kSlots / 2;
-    static constexpr size_t kBatch = 8;
+    static constexpr size_t kBatch = 48;
 
     void Produce(mpg123_handle* mh, off_t next);
 

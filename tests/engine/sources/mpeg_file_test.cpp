@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <random>
 
 #include "engine/sources/mpeg_file.h"
@@ -345,6 +346,30 @@ TEST_F(MpegTest, WhatCountsAsAnMpegFile) {
         source.Closed();
     }
     EXPECT_TRUE(IsMpegFile(Fixture("truncated.mp3")));
+}
+
+TEST_F(MpegTest, AFileThatChangesIsProbedAfresh) {
+    const std::string path = (test::Sandbox() / "changing.mp3").string();
+    test::WriteFile(path, test::ReadBytes(Fixture("l3_cbr128_joint_44100.mp3")));
+    TMMMpegInfo first{};
+    ASSERT_TRUE(IsMpegFile(path));
+    ASSERT_TRUE(GetMpegFileInfo(path, first));
+
+    // Another stream under the same name: its own information, not the first file's.
+    test::WriteFile(path, test::ReadBytes(Fixture("l2_stereo_22050.mp2")));
+    TMMMpegInfo second{};
+    ASSERT_TRUE(GetMpegFileInfo(path, second));
+    EXPECT_EQ(second.SampleRate, 22050);
+    EXPECT_EQ(second.Layer, 2);
+    EXPECT_NE(second.Frames, first.Frames);
+
+    // No longer audio at all, then gone.
+    test::WriteFile(path, std::vector<std::uint8_t>(3000, 0));
+    EXPECT_FALSE(IsMpegFile(path));
+    TMMMpegInfo none{};
+    EXPECT_FALSE(GetMpegFileInfo(path, none));
+    std::filesystem::remove(path);
+    EXPECT_FALSE(IsMpegFile(path));
 }
 
 TEST_F(MpegTest, HandBuiltLayerOneStream) {
