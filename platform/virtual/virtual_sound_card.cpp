@@ -382,7 +382,7 @@ void VirtualSoundCard::ClockLoop() {
         if (!(fast && playedAny)) {
             // Real time: sleep until the first head buffer is due to end (a write, restart or
             // close wakes the clock earlier). Nothing is owed before then.
-            constexpr std::uint64_t kPeriodUs = 100000;
+            constexpr std::uint64_t kPeriodUs = 200000;
             auto next = Clock::now() + std::chrono::microseconds(kPeriodUs);
             if (!fast) {
                 for (const auto& [handle, device] : open_) {
@@ -399,7 +399,7 @@ void VirtualSoundCard::ClockLoop() {
                     auto due = device->anchor + std::chrono::microseconds(
                                                     endFrame * 1000000u / device->format.nSamplesPerSec + 1);
                     // With plenty queued ahead, buffers are returned in batches, as a card with a
-                    // deep queue interrupts once per period: up to 100 ms (several buffers) at a
+                    // deep queue interrupts once per period: up to 200 ms (several buffers) at a
                     // time, never more than an eighth of what is queued, so nothing runs dry.
                     std::uint64_t ahead = 0;
                     for (const WAVEHDR* h : device->queue) {
