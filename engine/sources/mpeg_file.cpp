@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -225,7 +226,10 @@ Probe ProbeWithDecoder(const std::string& name) {
     if (!probe.isMpeg) {
         probe.info = TMMMpegInfo{};
     }
-    if (stamp) {
+    // A file written moments ago may be written again within the same tick of its clock, with the
+    // same size: only files that have rested a while are kept.
+    constexpr auto kSettled = std::chrono::seconds(2);
+    if (stamp && std::filesystem::file_time_type::clock::now() - stamp->written > kSettled) {
         ProbeMemo::Instance().Keep(name, *stamp, probe);
     }
     return probe;

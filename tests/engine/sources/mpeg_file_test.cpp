@@ -2,6 +2,8 @@
 // positioning, channel selection, looping, errors, and files that are not what they claim.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <random>
@@ -349,26 +351,44 @@ TEST_F(MpegTest, WhatCountsAsAnMpegFile) {
 }
 
 TEST_F(MpegTest, AFileThatChangesIsProbedAfresh) {
+    namespace fs = std::filesystem;
     const std::string path = (test::Sandbox() / "changing.mp3").string();
-    test::WriteFile(path, test::ReadBytes(Fixture("l3_cbr128_joint_44100.mp3")));
+    // Written long ago, as most files are: what the decoder said of it is kept.
+    auto writeAged = [&](const std::vector<std::uint8_t>& bytes, std::chrono::minutes age) {
+        test::WriteFile(path, bytes);
+        fs::last_write_time(path, fs::file_time_type::clock::now() - age);
+    };
+    writeAged(test::ReadBytes(Fixture("l3_cbr128_joint_44100.mp3")), std::chrono::minutes(90));
     TMMMpegInfo first{};
     ASSERT_TRUE(IsMpegFile(path));
     ASSERT_TRUE(GetMpegFileInfo(path, first));
 
     // Another stream under the same name: its own information, not the first file's.
-    test::WriteFile(path, test::ReadBytes(Fixture("l2_stereo_22050.mp2")));
+    writeAged(test::ReadBytes(Fixture("l2_stereo_22050.mp2")), std::chrono::minutes(60));
     TMMMpegInfo second{};
     ASSERT_TRUE(GetMpegFileInfo(path, second));
     EXPECT_EQ(second.SampleRate, 22050);
     EXPECT_EQ(second.Layer, 2);
     EXPECT_NE(second.Frames, first.Frames);
 
+    // Rewritten at once with the same size, within one tick of the file system's clock: each version
+    // is read as it is.
+    const auto tick = fs::file_time_type::clock::now();
+    auto bytes = test::ReadBytes(Fixture("l3_cbr128_joint_44100.mp3"));
+    test::WriteFile(path, bytes);
+    fs::last_write_time(path, tick);
+    ASSERT_TRUE(IsMpegFile(path));
+    std::fill(bytes.begin(), bytes.end(), 0);
+    test::WriteFile(path, bytes);
+    fs::last_write_time(path, tick);
+    EXPECT_FALSE(IsMpegFile(path));
+
     // No longer audio at all, then gone.
-    test::WriteFile(path, std::vector<std::uint8_t>(3000, 0));
+    writeAged(std::vector<std::uint8_t>(3000, 0), std::chrono::minutes(30));
     EXPECT_FALSE(IsMpegFile(path));
     TMMMpegInfo none{};
     EXPECT_FALSE(GetMpegFileInfo(path, none));
-    std::filesystem::remove(path);
+    fs::remove(path);
     EXPECT_FALSE(IsMpegFile(path));
 }
 
