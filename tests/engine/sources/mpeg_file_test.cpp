@@ -367,9 +367,9 @@ TEST_F(MpegTest, AFileThatChangesIsProbedAfresh) {
     writeAged(test::ReadBytes(Fixture("l2_stereo_22050.mp2")), std::chrono::minutes(60));
     TMMMpegInfo second{};
     ASSERT_TRUE(GetMpegFileInfo(path, second));
-    EXPECT_EQ(second.SampleRate, 22050);
-    EXPECT_EQ(second.Layer, 2);
-    EXPECT_NE(second.Frames, first.Frames);
+    EXPECT_EQ(+second.SampleRate, 22050);
+    EXPECT_EQ(+second.Layer, 2);
+    EXPECT_NE(+second.Frames, +first.Frames);
 
     // Rewritten at once with the same size, within one tick of the file system's clock: each version
     // is read as it is.
