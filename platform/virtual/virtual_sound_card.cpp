@@ -16,8 +16,9 @@ struct VirtualSoundCard::Device {
     WaveCallback callback = nullptr;
     DWORD_PTR instance = 0;
     std::deque<WAVEHDR*> queue;
-    DWORD headOffset = 0;     // bytes of the head header already played
-    std::uint64_t played = 0; // frames since open or the last reset
+    std::uint64_t queuedBytes = 0; // the queue's buffer lengths, summed
+    DWORD headOffset = 0;          // bytes of the head header already played
+    std::uint64_t played = 0;      // frames since open or the last reset
     bool paused = false;
     bool closed = false;
     std::vector<std::uint8_t> recorded; // this session, for the WAV file
@@ -217,6 +218,7 @@ bool VirtualSoundCard::Plays(int device, const WAVEFORMATEX* format) const {
 
 void VirtualSoundCard::FinishLocked(Device& device, WAVEHDR* header, std::vector<WAVEHDR*>& done) {
     device.queue.pop_front();
+    device.queuedBytes -= std::min<std::uint64_t>(device.queuedBytes, header->dwBufferLength);
     device.headOffset = 0;
     playedLengths_.push_back(header->dwBufferLength);
     header->dwFlags &= ~WHDR_INQUEUE;
@@ -401,11 +403,7 @@ void VirtualSoundCard::ClockLoop() {
                     // With plenty queued ahead, buffers are returned in batches, as a card with a
                     // deep queue interrupts once per period: up to 200 ms (several buffers) at a
                     // time, never more than an eighth of what is queued, so nothing runs dry.
-                    std::uint64_t ahead = 0;
-                    for (const WAVEHDR* h : device->queue) {
-                        ahead += h->dwBufferLength;
-                    }
-                    const auto aheadUs = ahead * 1000000u / device->format.nAvgBytesPerSec;
+                    const auto aheadUs = device->queuedBytes * 1000000u / device->format.nAvgBytesPerSec;
                     due = std::max(due, Clock::now() + std::chrono::microseconds(
                                                            std::min<std::uint64_t>(kPeriodUs, aheadUs / 8)));
                     next = std::min(next, due);
@@ -612,6 +610,7 @@ MMRESULT VirtualSoundCard::Write(HWAVEOUT handle, WAVEHDR* header) {
         header->dwFlags = (header->dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
         wasEmpty = device->queue.empty();
         device->queue.push_back(header);
+        device->queuedBytes += header->dwBufferLength;
         calls_["written"]++;
     }
     // Behind other buffers the new one changes nothing the clock waits for.
@@ -674,6 +673,7 @@ MMRESULT VirtualSoundCard::Reset(HWAVEOUT handle) {
             done.push_back(header);
         }
         device->queue.clear();
+        device->queuedBytes = 0;
         device->headOffset = 0;
         device->played = 0;
         device->anchored = false;
