@@ -68,6 +68,7 @@ public:
         }
         stop_ = false;
         finished_ = false;
+        want_ = 1;
         head_ = count_ = 0;
         holding_ = false;
     }
@@ -87,10 +88,12 @@ public:
             }
         }
         if (count_ == 0) {
-            // Wake once for a batch of frames rather than once per frame.
             readerWaiting_ = true;
-            readerWake_.wait(lock, [this] { return count_ >= kBatch || finished_; });
+            readerWake_.wait(lock, [this] { return count_ >= want_ || finished_; });
             readerWaiting_ = false;
+            // The first frame after a start is wanted at once; after that the reader wakes once
+            // for a batch of frames rather than once per frame.
+            want_ = kBatch;
         }
         holding_ = true;
         return slots_[head_];
@@ -109,6 +112,7 @@ private:
     std::condition_variable readerWake_;
     size_t head_ = 0;
     size_t count_ = 0;
+    size_t want_ = 1; // frames the waiting reader wakes for
     bool holding_ = false;
     bool stop_ = false;
     bool finished_ = false; // the producer delivered the end and left
@@ -471,7 +475,7 @@ void FrameQueue::Produce(mpg123_handle* mh, off_t next) {
             std::lock_guard lock(mutex_);
             ++count_;
             finished_ = last;
-            wake = readerWaiting_ && (count_ >= kBatch || last);
+            wake = readerWaiting_ && (count_ >= want_ || last);
         }
         if (wake) {
             readerWake_.notify_one();
