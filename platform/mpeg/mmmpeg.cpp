@@ -2,7 +2,7 @@
 // once when selected (exact frame count and length, also for variable-rate streams with or without
 // a Xing/Info/VBRI header), decoding works frame by frame with one decoded frame held ahead, so the
 // read that delivers the last bytes already reports the end. While a file is read, a thread of the
-// decoder's own decodes a few frames ahead of the reader (see FrameQueue), so decoding runs on one
+// decoder's own decodes up to 128 frames ahead of the reader (see FrameQueue), so decoding runs on one
 // core while the rest of the chain runs on another.
 #include "platform/mpeg/mmmpeg.h"
 
