@@ -153,14 +153,10 @@ public:
         return memo;
     }
 
-    std::optional<Probe> Find(const std::string& name) {
-        const auto stamp = Stamp(name);
-        if (!stamp) {
-            return std::nullopt;
-        }
+    std::optional<Probe> Find(const std::string& name, const FileStamp& stamp) {
         std::lock_guard lock(mutex_);
         for (auto it = entries_.begin(); it != entries_.end(); ++it) {
-            if (it->name == name && it->stamp == *stamp) {
+            if (it->name == name && it->stamp == stamp) {
                 entries_.splice(entries_.begin(), entries_, it);
                 return it->probe;
             }
@@ -210,10 +206,12 @@ private:
 };
 
 Probe ProbeWithDecoder(const std::string& name) {
-    if (auto known = ProbeMemo::Instance().Find(name)) {
-        return *known;
-    }
     const auto stamp = ProbeMemo::Stamp(name);
+    if (stamp) {
+        if (auto known = ProbeMemo::Instance().Find(name, *stamp)) {
+            return *known;
+        }
+    }
     Probe probe;
     TempDecoder d;
     if (d.handle == nullptr) {
