@@ -21,6 +21,11 @@ class TMMDSPComponent;
 // with FreeOnTerminate set frees itself on its own thread when Execute returns (its std::thread is
 // joined by the process-wide reaper, never left detached).
 //
+// A thread created running starts from TThread's constructor, before any derived constructor has
+// run: Execute may then be entered while the object is still being built, which is undefined. A class
+// that overrides Execute is created suspended and resumed at the end of its own constructor (or by
+// its owner), as every thread of the engine is.
+//
 // A derived class whose Execute uses its own members must make Execute return before its own
 // destructor finishes (Terminate, then WaitFor, in that destructor): by the time ~TThread runs the
 // derived part is gone. ~TThread itself only cancels a thread that never started, or terminates and

@@ -18,11 +18,15 @@ platform::MessageLoop& Gui() {
     return platform::MessageLoop::Gui();
 }
 
-// Runs a function as its Execute.
+// Runs a function as its Execute. Created suspended and resumed once it is whole, so its Execute
+// is never entered while the object is still being built.
 class FnThread : public TMMThreadEx {
 public:
-    FnThread(bool suspended, std::function<void(FnThread&)> fn)
-        : TMMThreadEx(suspended), fn_(std::move(fn)) {}
+    FnThread(bool suspended, std::function<void(FnThread&)> fn) : TMMThreadEx(true), fn_(std::move(fn)) {
+        if (!suspended) {
+            Resume();
+        }
+    }
     ~FnThread() override {
         Terminate();
         if (!Suspended()) {
