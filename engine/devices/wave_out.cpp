@@ -1,7 +1,6 @@
 #include "engine/devices/wave_out.h"
 
 #include <chrono>
-#include <cstdio>
 #include <thread>
 
 #include "platform/dialogs.h"
@@ -302,20 +301,23 @@ void TMMWaveOut::QueueBuffer(TMMBufferHeader* buffer) {
     if (OnBufferFilled) {
         OnBufferFilled(this, AsWaveHdr(buffer));
     }
-    if (FStopping.load()) {
-        return;
-    }
-    buffer->wh.dwFlags = (buffer->wh.dwFlags & ~WHDR_DONE) | WHDR_PREPARED;
-    buffer->SavedBytes = buffer->wh.dwBytesRecorded;
-    // Counted before the write: a fast device may return the buffer before Write comes back, and
-    // its notification must never see a count that is one short.
+    MMRESULT result = MMSYSERR_NOERROR;
     {
+        // Stopping is looked at and the buffer written under the lock Stop sets it under: a
+        // buffer is either on the device before Stop resets it, or not written at all.
         std::lock_guard lock(FLock);
+        if (FStopping.load()) {
+            return;
+        }
+        buffer->wh.dwFlags = (buffer->wh.dwFlags & ~WHDR_DONE) | WHDR_PREPARED;
+        buffer->SavedBytes = buffer->wh.dwBytesRecorded;
+        // Counted before the write: a fast device may return the buffer before Write comes
+        // back, and its notification must never see a count that is one short.
         FQueued.fetch_add(1);
-    }
-    MMRESULT result = FDevices.Write(FHandle.load(), AsWaveHdr(buffer));
-    if (result != MMSYSERR_NOERROR) {
-        FQueued.fetch_sub(1);
+        result = FDevices.Write(FHandle.load(), AsWaveHdr(buffer));
+        if (result != MMSYSERR_NOERROR) {
+            FQueued.fetch_sub(1);
+        }
     }
     Check(result, "WaveOutWrite:");
     buffer->wh.dwBytesRecorded = buffer->SavedBytes;
@@ -432,7 +434,7 @@ void TMMWaveOut::WaveOutProc(std::uintptr_t handle, UINT msg, DWORD_PTR instance
         }
         return;
     }
-    if (self->FStopping.load()) {
+    if (self->FStopping.load() || self->FFlushing.load()) {
         return;
     }
     switch (self->FCallBackMode) {
@@ -510,7 +512,7 @@ void TMMWaveOut::BufferDone(PWaveHdr) {
     // Counted before the flags are read: Stop and Flush set their flags before they look at the
     // count, so one of the two sides always sees the other.
     FInDone.fetch_add(1);
-    if (!IsPlaying() || FResetting.load() || FStopping.load()) {
+    if (!IsPlaying() || FResetting.load() || FStopping.load() || FFlushing.load()) {
         FinishCompletion();
         return;
     }
@@ -578,7 +580,8 @@ void TMMWaveOut::FinishCompletion() {
     // An empty ring with no refill under way is the end of the data. A reset in progress (Flush)
     // empties the ring too, but that is not an end; nor is a ring whose played buffers still wait
     // in the window's or the thread's queue to be handed on.
-    if (FStopPending.load() || (FQueued.load() == 0 && !FResetting.load() && RoutedPending() <= 0)) {
+    if (FStopPending.load() ||
+        (FQueued.load() == 0 && !FResetting.load() && !FFlushing.load() && RoutedPending() <= 0)) {
         FEnded.store(true);
         FStopping.store(true);
         const platform::HWAVEOUT handle = FHandle.load();
@@ -865,7 +868,11 @@ void TMMWaveOut::Flush() {
     }
     try {
         const platform::HWAVEOUT handle = FHandle.load();
-        FResetting.store(true);
+        {
+            std::lock_guard lock(FLock);
+            FResetting.store(true);
+            FFlushing.store(true);
+        }
         Check(FDevices.Pause(handle), "WaveOutPause:");
         // A completion already under way must finish before the ring is rebuilt under it.
         if (!(FCallBackMode == cmWindow && platform::MessageLoop::Gui().IsGUIThread())) {
@@ -876,6 +883,9 @@ void TMMWaveOut::Flush() {
         // Only buffers still to come back are waited for.
         WaitWhile([this] { return FResetting.load() && FQueued.load() > 0; }, 100, 10);
         FResetting.store(false);
+        // A notification the device was sending while the first discard ran has been routed
+        // since; the reset has waited for it, so this second discard leaves nothing stale.
+        DiscardRoutedCompletions();
         Check(FDevices.Restart(handle), "WaveOutRestart:");
         Check(FDevices.Pause(handle), "WaveOutPause:");
         FRingIndex.store(0);
@@ -897,6 +907,7 @@ void TMMWaveOut::Flush() {
             FBuffersInUse.store(++queued);
         }
         FBuffersInUse.store(queued);
+        FFlushing.store(false);
         if (!IsPaused()) {
             Check(FDevices.Restart(handle), "WaveOutRestart:");
         }
@@ -904,6 +915,7 @@ void TMMWaveOut::Flush() {
             Stop();
         }
     } catch (...) {
+        FFlushing.store(false);
         Fire(OnError);
         Close();
         throw;
@@ -975,8 +987,13 @@ void TMMWaveOut::Close() {
     if (!IsOpen() || (FClosing.load() && !FCloseDeferred.load())) {
         return;
     }
+    if (FCloseDeferred.load() && FStopPending.load()) {
+        return; // the pending stop closes the device when it ends
+    }
     try {
         FClosing.store(true);
+        // This call closes the device: a stop that ends below must not close it a second time.
+        FCloseDeferred.store(false);
         if (IsPlaying() || IsPaused()) {
             Stop();
         }
@@ -984,7 +1001,6 @@ void TMMWaveOut::Close() {
             FCloseDeferred.store(true);
             return;
         }
-        FCloseDeferred.store(false);
         bool notified = true;
         const platform::HWAVEOUT handle = FHandle.load();
         if (handle != 0) {

@@ -253,6 +253,9 @@ private:
     std::atomic<bool> FMoreBuffers{false};
     std::atomic<bool> FStopping{false};
     std::atomic<bool> FResetting{false};
+    // Set for the whole of a flush, until the rebuilt ring may play: a done message that reaches
+    // a handler meanwhile belongs to the ring being dropped.
+    std::atomic<bool> FFlushing{false};
     std::atomic<bool> FStopPending{false};
     std::atomic<bool> FCloseDeferred{false};
     std::atomic<bool> FClosing{false};

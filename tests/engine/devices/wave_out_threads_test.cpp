@@ -3,7 +3,9 @@
 // outside the five it can be in.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <random>
+#include <thread>
 
 #include "engine/devices/wave_out.h"
 #include "engine/devices/wave_out_fixture.h"
@@ -122,7 +124,9 @@ TEST_P(WaveOutStress, RandomTransportSequences) {
         wo.Close();
         ASSERT_TRUE(test::PumpUntil([&] {
             return wo.State() == TMMWaveOutState(wosClosed) && wo.CompletionsIdle();
-        })) << "the device did not come to rest";
+        })) << "the device did not come to rest after "
+            << ops << ": state " << int(wo.State().Bits()) << ", stop pending " << wo.StopPending()
+            << ", close deferred " << wo.CloseDeferred() << ", completions idle " << wo.CompletionsIdle();
         // Every header the card accepted came back exactly once, and every prepared one was
         // unprepared before its memory went back to the pool.
         ASSERT_EQ(Card().QueuedCount(), 0);
@@ -130,6 +134,7 @@ TEST_P(WaveOutStress, RandomTransportSequences) {
         ASSERT_EQ(Card().CallCount("prepare"), Card().CallCount("unprepare"));
         ASSERT_EQ(Card().OpenCount(), 0);
         ASSERT_EQ(wo.QueuedBuffers(), 0);
+        ASSERT_EQ(opens.load(), closes.load()) << "after " << ops;
     }
     EXPECT_EQ(badStates.load(), 0);
     EXPECT_EQ(exceptions.load(), 0);
@@ -176,6 +181,48 @@ TEST(WaveOutThreads, StopFromTheGuiWhileTheWorkerRefills) {
     EXPECT_EQ(stopsElsewhere.load(), 0);
     EXPECT_EQ(Card().OpenCount(), 0);
     EXPECT_EQ(Card().CallCount("written"), Card().CallCount("done"));
+    Card().ResetAll();
+}
+
+// A second Close while a deferred one waits for the pending stop, made after the completion
+// has finished but before its end message reached the GUI thread: the device closes once.
+TEST(WaveOutThreads, ASecondCloseWhileOneIsDeferredClosesOnce) {
+    Card().ResetAll();
+    WAVEFORMATEX f = test::Stereo16(8000);
+    test::PatternSource source(64 * 100, &f);
+    TMMWaveOut wo;
+    wo.SetCallBackMode(cmThread);
+    wo.SetNumBuffers(4);
+    wo.SetBufferSize(64);
+    wo.SetInput(&source);
+    platform::SyncEvent inLoad, release;
+    std::atomic<bool> block{false};
+    source.OnBufferLoad = [&](TObject*, PWaveHdr, bool&) {
+        if (block.exchange(false)) {
+            inLoad.Set();
+            release.Wait(10000);
+        }
+    };
+    int stops = 0, closes = 0;
+    wo.OnStop = [&](TObject*) { ++stops; };
+    wo.OnClose = [&](TObject*) { ++closes; };
+    wo.Start();
+    block.store(true);
+    Card().Advance(16);
+    ASSERT_TRUE(inLoad.Wait(10000));
+    wo.Close();
+    ASSERT_TRUE(wo.CloseDeferred());
+    release.Set();
+    for (int i = 0; i < 5000 && wo.InDoneCount() > 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_EQ(wo.InDoneCount(), 0);
+    wo.Close();
+    ASSERT_TRUE(test::PumpUntil([&] { return wo.State() == TMMWaveOutState(wosClosed); }));
+    test::PumpUntil([] { return false; }, 50); // a second close would come from the end message
+    EXPECT_EQ(stops, 1);
+    EXPECT_EQ(closes, 1);
+    EXPECT_EQ(Card().OpenCount(), 0);
     Card().ResetAll();
 }
 
