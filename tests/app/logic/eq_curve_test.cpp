@@ -208,6 +208,7 @@ TEST(EqCurveTest, ARejectedTextChangesNothing) {
 
 TEST(EqCurveTest, FilesAreReplacedWhole) {
     const fs::path folder = test::Sandbox() / "program" / "curves";
+    fs::remove_all(folder); // left by an earlier run of this test in the same process
     fs::create_directories(folder);
     const fs::path file = folder / "normal.eq0";
     TEqCurve c = Ramp();
