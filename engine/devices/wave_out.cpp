@@ -126,6 +126,12 @@ TMMWaveOut::~TMMWaveOut() {
     if (IsOpen()) {
         Close();
     }
+    if (IsOpen() && FCloseDeferred.load()) {
+        // A completion running on another thread holds the stop back; the device must not
+        // outlive this object, so wait for the completion and close again.
+        WaitWhile([this] { return FInDone.load() > 0; }, 500, 10);
+        Close();
+    }
     if (FThreadAlive.load()) {
         StopThread();
     }
@@ -986,9 +992,6 @@ void TMMWaveOut::Stop() {
 void TMMWaveOut::Close() {
     if (!IsOpen() || (FClosing.load() && !FCloseDeferred.load())) {
         return;
-    }
-    if (FCloseDeferred.load() && FStopPending.load()) {
-        return; // the pending stop closes the device when it ends
     }
     try {
         FClosing.store(true);

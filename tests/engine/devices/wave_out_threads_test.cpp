@@ -226,6 +226,44 @@ TEST(WaveOutThreads, ASecondCloseWhileOneIsDeferredClosesOnce) {
     Card().ResetAll();
 }
 
+// Destroyed while its close waits for a completion that the worker thread is still running:
+// the device is closed before the component is gone.
+TEST(WaveOutThreads, DestroyedWhileACloseIsDeferredClosesTheDevice) {
+    Card().ResetAll();
+    WAVEFORMATEX f = test::Stereo16(8000);
+    test::PatternSource source(64 * 100, &f);
+    platform::SyncEvent inLoad, release;
+    std::atomic<bool> block{false};
+    source.OnBufferLoad = [&](TObject*, PWaveHdr, bool&) {
+        if (block.exchange(false)) {
+            inLoad.Set();
+            release.Wait(10000);
+        }
+    };
+    std::thread releaser;
+    {
+        TMMWaveOut wo;
+        wo.SetCallBackMode(cmThread);
+        wo.SetNumBuffers(4);
+        wo.SetBufferSize(64);
+        wo.SetInput(&source);
+        wo.Start();
+        block.store(true);
+        Card().Advance(16);
+        ASSERT_TRUE(inLoad.Wait(10000));
+        wo.Close();
+        ASSERT_TRUE(wo.CloseDeferred());
+        releaser = std::thread([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            release.Set();
+        });
+    }
+    releaser.join();
+    EXPECT_EQ(Card().OpenCount(), 0);
+    EXPECT_EQ(Card().CallCount("prepare"), Card().CallCount("unprepare"));
+    Card().ResetAll();
+}
+
 // The card returns a whole period of buffers in one batch and the worker thread is woken only at
 // the batch's last notification: every buffer of the batch must still be handed on and refilled,
 // also when the batch is a whole ring, and also when a stop lands between two batches.
