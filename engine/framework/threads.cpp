@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
+#include <utility>
 #include <vector>
 
 #include "platform/message_loop.h"
@@ -17,41 +18,55 @@ namespace {
 // Joins the std::thread of every thread that freed itself. Such a thread cannot join itself, and
 // detaching it would leave the process unable to know when it is really gone; it hands its handle
 // over here as its very last act, and the reaper's own thread joins it.
+//
+// The reaper is never destroyed: a thread told to stop may still be on its way out while the
+// program exits. At exit it waits a little for such threads, joins every one handed over, and
+// from then on lets a latecomer go on by itself.
 class Reaper {
 public:
     static Reaper& Instance() {
-        static Reaper reaper;
-        return reaper;
+        static Reaper* reaper = new Reaper;
+        return *reaper;
     }
-    void Adopt(std::thread t) {
+    // A thread that will free itself: the exit waits for it to be handed over.
+    void Expect(int delta) {
         std::lock_guard lock(mutex_);
+        expected_ += delta;
+        cond_.notify_all();
+    }
+    void Adopt(std::thread t, bool expected) {
+        std::lock_guard lock(mutex_);
+        if (expected) {
+            --expected_;
+        }
+        cond_.notify_all();
+        if (shutDown_) {
+            t.detach();
+            return;
+        }
         if (!worker_.joinable()) {
             worker_ = std::thread([this] { Run(); });
         }
         queue_.push_back(std::move(t));
-        cond_.notify_all();
     }
-    ~Reaper() {
-        {
-            std::lock_guard lock(mutex_);
-            stop_ = true;
-        }
+    void Shutdown() {
+        std::unique_lock lock(mutex_);
+        cond_.wait_for(lock, std::chrono::seconds(2), [this] { return expected_ <= 0; });
+        shutDown_ = true;
         cond_.notify_all();
-        if (worker_.joinable()) {
-            worker_.join();
-        }
-        for (auto& t : queue_) {
-            if (t.joinable()) {
-                t.join();
-            }
+        std::thread worker = std::move(worker_);
+        lock.unlock();
+        if (worker.joinable()) {
+            worker.join(); // it joins what is queued before it returns
         }
     }
 
 private:
+    Reaper() = default;
     void Run() {
         std::unique_lock lock(mutex_);
         for (;;) {
-            cond_.wait(lock, [this] { return stop_ || !queue_.empty(); });
+            cond_.wait(lock, [this] { return shutDown_ || !queue_.empty(); });
             if (queue_.empty()) {
                 return;
             }
@@ -68,7 +83,12 @@ private:
     std::condition_variable cond_;
     std::deque<std::thread> queue_;
     std::thread worker_;
-    bool stop_ = false;
+    int expected_ = 0;
+    bool shutDown_ = false;
+};
+
+struct ReaperAtExit {
+    ~ReaperAtExit() { Reaper::Instance().Shutdown(); }
 };
 
 std::mutex exceptionHandlerMutex;
@@ -109,6 +129,7 @@ struct TThread::State {
     bool cancelled = false; // destroyed before it ever ran
     bool finished = false;  // Execute has returned
     bool freeOnTerminate = false;
+    bool expectedByReaper = false; // counted by the reaper until handed over
     std::atomic<bool> terminated{false};
     std::atomic<long> nativeId{0};
     std::thread thread;
@@ -117,7 +138,7 @@ struct TThread::State {
 };
 
 TThread::TThread(bool createSuspended) : state_(std::make_shared<State>()) {
-    Reaper::Instance(); // exists before any thread can need it, so it outlives them at exit
+    static ReaperAtExit atExit; // its exit step runs after every static made later is gone
     state_->owner = this;
     state_->thread = std::thread(&TThread::ThreadMain, state_);
     state_->id = state_->thread.get_id();
@@ -160,7 +181,12 @@ TThread::~TThread() {
     State& s = *state_;
     if (std::this_thread::get_id() == s.id) {
         // Freeing itself: the thread function returns right after this, the reaper joins it.
-        Reaper::Instance().Adopt(std::move(s.thread));
+        bool expected = false;
+        {
+            std::lock_guard lock(s.mutex);
+            expected = std::exchange(s.expectedByReaper, false);
+        }
+        Reaper::Instance().Adopt(std::move(s.thread), expected);
         return;
     }
     bool neverRan = false;
@@ -175,6 +201,12 @@ TThread::~TThread() {
     if (!neverRan) {
         Terminate();
         WaitFor();
+    }
+    {
+        std::lock_guard lock(s.mutex);
+        if (std::exchange(s.expectedByReaper, false)) {
+            Reaper::Instance().Expect(-1);
+        }
     }
     if (s.thread.joinable()) {
         s.thread.join();
@@ -256,6 +288,12 @@ std::thread::id TThread::ThreadID() const {
 void TThread::SetFreeOnTerminate(bool value) {
     std::lock_guard lock(state_->mutex);
     state_->freeOnTerminate = value;
+    // Only a thread that has not finished yet will still free itself.
+    const bool expect = value && !state_->finished;
+    if (expect != state_->expectedByReaper) {
+        state_->expectedByReaper = expect;
+        Reaper::Instance().Expect(expect ? 1 : -1);
+    }
 }
 
 bool TThread::FreeOnTerminate() const {
