@@ -142,33 +142,47 @@ TEST_P(WaveOutStress, RandomTransportSequences) {
     EXPECT_GT(stops.load(), 0);
 }
 
-// A stop from the GUI thread while the worker thread is inside a completion (its source is slow):
-// the stop is left pending, and finished by the GUI thread once the completion is over.
-TEST(WaveOutThreads, StopFromTheGuiWhileTheWorkerRefills) {
-    Card().ResetAll();
-    WAVEFORMATEX f = test::Stereo16(8000);
-    test::PatternSource source(64 * 100, &f);
-    TMMWaveOut wo;
-    wo.SetCallBackMode(cmThread);
-    wo.SetNumBuffers(4);
-    wo.SetBufferSize(64);
-    wo.SetInput(&source);
+// The worker thread held inside a completion: its source blocks in the refill until released.
+class WorkerInARefill : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Card().ResetAll();
+        source.OnBufferLoad = [this](TObject*, PWaveHdr, bool&) {
+            if (block.exchange(false)) {
+                inLoad.Set();
+                release.Wait(10000);
+            }
+        };
+    }
+    void TearDown() override { Card().ResetAll(); }
+
+    // Starts `wo` on the worker thread and returns once the worker is inside its first refill.
+    void StartAndHoldARefill(TMMWaveOut& wo) {
+        wo.SetCallBackMode(cmThread);
+        wo.SetNumBuffers(4);
+        wo.SetBufferSize(64);
+        wo.SetInput(&source);
+        wo.Start();
+        block.store(true);
+        Card().Advance(16);
+        ASSERT_TRUE(inLoad.Wait(10000));
+    }
+
+    WAVEFORMATEX format = test::Stereo16(8000);
+    test::PatternSource source{64 * 100, &format};
     platform::SyncEvent inLoad, release;
     std::atomic<bool> block{false};
-    source.OnBufferLoad = [&](TObject*, PWaveHdr, bool&) {
-        if (block.exchange(false)) {
-            inLoad.Set();
-            release.Wait(10000);
-        }
-    };
+};
+
+// A stop from the GUI thread while the worker thread is inside a completion (its source is slow):
+// the stop is left pending, and finished by the GUI thread once the completion is over.
+TEST_F(WorkerInARefill, StopFromTheGuiIsFinishedByTheGui) {
+    TMMWaveOut wo;
     std::atomic<int> stopsOnGui{0}, stopsElsewhere{0};
     wo.OnStop = [&](TObject*) {
         (platform::MessageLoop::Gui().IsGUIThread() ? stopsOnGui : stopsElsewhere).fetch_add(1);
     };
-    wo.Start();
-    block.store(true);
-    Card().Advance(16);
-    ASSERT_TRUE(inLoad.Wait(10000));
+    ASSERT_NO_FATAL_FAILURE(StartAndHoldARefill(wo));
     wo.Stop();
     EXPECT_TRUE(wo.StopPending());
     wo.Close();
@@ -181,35 +195,16 @@ TEST(WaveOutThreads, StopFromTheGuiWhileTheWorkerRefills) {
     EXPECT_EQ(stopsElsewhere.load(), 0);
     EXPECT_EQ(Card().OpenCount(), 0);
     EXPECT_EQ(Card().CallCount("written"), Card().CallCount("done"));
-    Card().ResetAll();
 }
 
 // A second Close while a deferred one waits for the pending stop, made after the completion
 // has finished but before its end message reached the GUI thread: the device closes once.
-TEST(WaveOutThreads, ASecondCloseWhileOneIsDeferredClosesOnce) {
-    Card().ResetAll();
-    WAVEFORMATEX f = test::Stereo16(8000);
-    test::PatternSource source(64 * 100, &f);
+TEST_F(WorkerInARefill, ASecondCloseWhileOneIsDeferredClosesOnce) {
     TMMWaveOut wo;
-    wo.SetCallBackMode(cmThread);
-    wo.SetNumBuffers(4);
-    wo.SetBufferSize(64);
-    wo.SetInput(&source);
-    platform::SyncEvent inLoad, release;
-    std::atomic<bool> block{false};
-    source.OnBufferLoad = [&](TObject*, PWaveHdr, bool&) {
-        if (block.exchange(false)) {
-            inLoad.Set();
-            release.Wait(10000);
-        }
-    };
     int stops = 0, closes = 0;
     wo.OnStop = [&](TObject*) { ++stops; };
     wo.OnClose = [&](TObject*) { ++closes; };
-    wo.Start();
-    block.store(true);
-    Card().Advance(16);
-    ASSERT_TRUE(inLoad.Wait(10000));
+    ASSERT_NO_FATAL_FAILURE(StartAndHoldARefill(wo));
     wo.Close();
     ASSERT_TRUE(wo.CloseDeferred());
     release.Set();
@@ -223,37 +218,18 @@ TEST(WaveOutThreads, ASecondCloseWhileOneIsDeferredClosesOnce) {
     EXPECT_EQ(stops, 1);
     EXPECT_EQ(closes, 1);
     EXPECT_EQ(Card().OpenCount(), 0);
-    Card().ResetAll();
 }
 
 // Destroyed while its close waits for a completion that the worker thread is still running:
 // the device is closed before the component is gone.
-TEST(WaveOutThreads, DestroyedWhileACloseIsDeferredClosesTheDevice) {
-    Card().ResetAll();
-    WAVEFORMATEX f = test::Stereo16(8000);
-    test::PatternSource source(64 * 100, &f);
-    platform::SyncEvent inLoad, release;
-    std::atomic<bool> block{false};
-    source.OnBufferLoad = [&](TObject*, PWaveHdr, bool&) {
-        if (block.exchange(false)) {
-            inLoad.Set();
-            release.Wait(10000);
-        }
-    };
+TEST_F(WorkerInARefill, DestroyedWhileACloseIsDeferredClosesTheDevice) {
     std::thread releaser;
     {
         TMMWaveOut wo;
-        wo.SetCallBackMode(cmThread);
-        wo.SetNumBuffers(4);
-        wo.SetBufferSize(64);
-        wo.SetInput(&source);
-        wo.Start();
-        block.store(true);
-        Card().Advance(16);
-        ASSERT_TRUE(inLoad.Wait(10000));
+        ASSERT_NO_FATAL_FAILURE(StartAndHoldARefill(wo));
         wo.Close();
         ASSERT_TRUE(wo.CloseDeferred());
-        releaser = std::thread([&] {
+        releaser = std::thread([this] {
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
             release.Set();
         });
@@ -261,7 +237,6 @@ TEST(WaveOutThreads, DestroyedWhileACloseIsDeferredClosesTheDevice) {
     releaser.join();
     EXPECT_EQ(Card().OpenCount(), 0);
     EXPECT_EQ(Card().CallCount("prepare"), Card().CallCount("unprepare"));
-    Card().ResetAll();
 }
 
 // The card returns a whole period of buffers in one batch and the worker thread is woken only at
