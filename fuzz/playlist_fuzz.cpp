@@ -1,6 +1,6 @@
 // The playlist reader over any bytes: the entries do not depend on how the bytes arrive, no entry is
-// empty or holds a line end or the end mark, and what the writer makes of the entries reads back as
-// the same entries.
+// empty or holds a line end (CR or LF) or the end mark, and what the writer makes of the entries reads back
+// as the same entries.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -41,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     std::string written;
     for (const auto& entry : whole) {
-        if (entry.empty() || entry.find('\r') != std::string::npos ||
+        if (entry.empty() || entry.find_first_of("\r\n") != std::string::npos ||
             entry.find('\x1a') != std::string::npos) {
             std::abort();
         }

@@ -25,4 +25,14 @@ struct ReplaceOptions {
 // it was and no temporary file is left behind.
 bool ReplaceFileContents(const std::string& path, std::string_view bytes, const ReplaceOptions& options = {});
 
+// For a file written piece by piece (a rendering): an empty file under a fresh temporary name
+// beside `path` (whose link, if it is one, is followed), or "" when none can be made or `path` is
+// no regular file. The caller writes it, then commits it or removes it.
+std::string ReserveTemporaryFile(const std::string& path);
+// Flushes the written temporary file to disk and renames it over `path` (keeping the permission
+// bits of the file it replaces). False when that failed; the temporary file is then still there.
+bool CommitTemporaryFile(const std::string& temp, const std::string& path);
+// Removes a file; nothing when it is not there.
+void RemoveFile(const std::string& path);
+
 } // namespace tunefold::platform

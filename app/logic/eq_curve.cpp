@@ -4,13 +4,12 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <system_error>
 
 #include <unistd.h>
 
 #include "platform/atomic_file.h"
+#include "platform/input_file.h"
 
 namespace tunefold {
 
@@ -205,12 +204,8 @@ bool ParseEqCurve(std::string_view text, TEqCurve& curve) {
 }
 
 bool ReadEqCurveFile(const std::filesystem::path& path, TEqCurve& curve) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        return false;
-    }
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) {
+    std::string text;
+    if (platform::ReadRegularFile(path.string(), kEqCurveFileCap, text) != platform::InputFileError::None) {
         return false;
     }
     return ParseEqCurve(text, curve);

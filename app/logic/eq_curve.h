@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -53,7 +54,10 @@ std::string EqCurveText(const TEqCurve& curve);
 // that is not a number or lies outside -110 .. 110 rejects the text. Only an accepted text replaces
 // `curve`; false leaves it untouched.
 bool ParseEqCurve(std::string_view text, TEqCurve& curve);
-// False (curve untouched) when the file cannot be read or is rejected.
+// 120 lines of 25 bytes come to 3000; anything past this cap is no curve file.
+constexpr std::size_t kEqCurveFileCap = 64 * 1024;
+// False (curve untouched) when the file is no regular file, is larger than the cap, cannot be read
+// or is rejected.
 bool ReadEqCurveFile(const std::filesystem::path& path, TEqCurve& curve);
 
 enum class TEqWriteResult { Ok, CannotCreate, WriteError };

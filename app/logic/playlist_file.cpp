@@ -1,13 +1,12 @@
 #include "app/logic/playlist_file.h"
 
 #include <cerrno>
-#include <cstdio>
-#include <filesystem>
-#include <memory>
+#include <iterator>
 #include <system_error>
 
 #include "engine/framework/errors.h"
 #include "platform/atomic_file.h"
+#include "platform/input_file.h"
 
 namespace tunefold {
 
@@ -15,10 +14,6 @@ namespace {
 
 constexpr char kLF = '\n';
 constexpr char kEndOfFile = '\x1a';
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
 
 [[noreturn]] void RaiseInOut(int code) {
     throw EInOutError("I/O error " + std::to_string(code) + ": " + std::system_category().message(code));
@@ -35,7 +30,7 @@ bool PlaylistLineSplitter::Feed(std::string_view bytes) {
                 continue;
             }
         }
-        std::size_t stop = bytes.find_first_of(std::string_view("\r\x1a", 2));
+        std::size_t stop = bytes.find_first_of(std::string_view("\r\n\x1a", 3));
         line_.append(bytes.substr(0, stop));
         if (stop == std::string_view::npos) {
             break;
@@ -45,7 +40,8 @@ bool PlaylistLineSplitter::Feed(std::string_view bytes) {
             break;
         }
         EndLine();
-        afterCR_ = true;
+        // A CR may be the first half of CR LF, whose LF can come with the next piece.
+        afterCR_ = bytes[stop] == '\r';
         bytes.remove_prefix(stop + 1);
     }
     return !ended_;
@@ -63,48 +59,38 @@ void PlaylistLineSplitter::EndLine() {
     line_.clear();
 }
 
-bool ReadPlaylist(const std::string& fileName, std::vector<std::string>& list) {
-    if (fileName.empty()) {
-        return false;
+bool LooksLikePlaylistText(std::string_view bytes) {
+    return bytes.substr(0, kPlaylistTextProbe).find('\0') == std::string_view::npos;
+}
+
+TPlaylistRead ReadPlaylistFile(const std::string& fileName, std::vector<std::string>& list) {
+    std::string bytes;
+    int code = 0;
+    switch (platform::ReadRegularFile(fileName, kPlaylistFileCap, bytes, &code)) {
+    case platform::InputFileError::None:
+        break;
+    case platform::InputFileError::Unreadable:
+        RaiseInOut(code != 0 ? code : EIO);
+    default:
+        return TPlaylistRead::NotAList;
     }
-    std::error_code ec;
-    auto status = std::filesystem::status(fileName, ec);
-    // Only a regular file is a playlist: a pipe would block the reader and a device could feed it
-    // without end.
-    if (ec || !std::filesystem::is_regular_file(status)) {
-        return false;
+    if (!LooksLikePlaylistText(bytes)) {
+        return TPlaylistRead::NotAList;
     }
-    errno = 0;
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(fileName.c_str(), "rb"));
-    if (!file) {
-        if (errno == ENOENT) {
-            return false; // gone between the look and the open
-        }
-        RaiseInOut(errno != 0 ? errno : EIO);
-    }
-    // Entries are collected apart and appended at the end, so a read error leaves the caller's list
-    // as it was instead of half-filled.
+    // Entries are collected apart and appended at the end, so nothing half-read reaches the caller.
     std::vector<std::string> entries;
     PlaylistLineSplitter splitter(entries);
-    std::string chunk(1 << 16, '\0');
-    for (;;) {
-        std::size_t n = std::fread(chunk.data(), 1, chunk.size(), file.get());
-        if (n > 0 && !splitter.Feed(std::string_view(chunk.data(), n))) {
-            break;
-        }
-        if (n < chunk.size()) {
-            if (std::ferror(file.get())) {
-                RaiseInOut(errno != 0 ? errno : EIO);
-            }
-            break;
-        }
-    }
+    splitter.Feed(bytes);
     splitter.Finish();
     if (entries.empty()) {
-        return false;
+        return TPlaylistRead::NoEntries;
     }
     list.insert(list.end(), std::make_move_iterator(entries.begin()), std::make_move_iterator(entries.end()));
-    return true;
+    return TPlaylistRead::Ok;
+}
+
+bool ReadPlaylist(const std::string& fileName, std::vector<std::string>& list) {
+    return ReadPlaylistFile(fileName, list) == TPlaylistRead::Ok;
 }
 
 bool WritePlaylist(const std::string& fileName, const std::vector<std::string>& list) {

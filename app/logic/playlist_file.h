@@ -1,13 +1,15 @@
 // Playlist files (".lst" and ".m3u" share one layout): 8-bit text, one path per line.
 //
-// Reading: a line ends at CR, and a LF right after that CR belongs to the line end; a LF on its own is
-// an ordinary character of the line. Ctrl-Z (26) ends the file. Empty lines are skipped; every other
-// line is an entry exactly as written, blanks and other players' "#EXTM3U" lines included. Lines of
-// any length are read whole.
+// Reading: a line ends at CR LF, CR, or LF, so lists written here and on other systems read alike.
+// Ctrl-Z (26) ends the file. Empty lines are skipped; every other line is an entry exactly as
+// written, blanks and other players' "#EXTM3U" lines included (the editor keeps them; playing skips
+// them). Lines of any length are read whole. A playlist is text: a file with a NUL byte in its first
+// 64 KiB, or larger than 16 MiB, is not one.
 //
 // Writing: every entry followed by CR LF, in list order, nothing else.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -34,11 +36,25 @@ private:
     bool ended_ = false;
 };
 
-// Appends every non-empty line of `fileName` to `list`. True when at least one line was added; false
-// (and `list` unchanged) for an empty name, a file that does not exist, is no regular file (a folder,
-// a pipe, a device) or has no entry. A file that
-// exists but cannot be opened or read raises EInOutError; `list` is then unchanged too.
+constexpr std::size_t kPlaylistFileCap = 16 * 1024 * 1024;
+// How much of the file is looked at for a NUL byte, the mark of a file that is not text.
+constexpr std::size_t kPlaylistTextProbe = 64 * 1024;
+
+enum class TPlaylistRead {
+    Ok,        // at least one entry was added
+    NoEntries, // a text file with no entry
+    NotAList,  // no such file, no regular file (a folder, a pipe, a device), not text, or too large
+};
+
+// Appends every non-empty line of `fileName` to `list`; `list` is unchanged unless the result is Ok.
+// A file that exists but cannot be opened or read raises EInOutError; `list` is then unchanged too.
+TPlaylistRead ReadPlaylistFile(const std::string& fileName, std::vector<std::string>& list);
+
+// The same, true when at least one line was added.
 bool ReadPlaylist(const std::string& fileName, std::vector<std::string>& list);
+
+// True when `bytes` (the start of a file) may be a playlist: no NUL among its first 64 KiB.
+bool LooksLikePlaylistText(std::string_view bytes);
 
 // Writes `list` to `fileName`, each entry followed by CR LF; empty entries, which no reader would see,
 // are left out. The old file is replaced only once the whole new one is on disk, so a failure returns

@@ -690,8 +690,13 @@ void TMMWaveOut::Open() {
         MMRESULT query =
             FDevices.Open(nullptr, FDeviceID, format, nullptr, 0, platform::WAVE_FORMAT_QUERY | mapped);
         FLastResult.store(query);
+        if (query == WAVERR_BADFORMAT) {
+            Error(std::string("WaveOutOpen:") + kLfCr + "The actual device can't play this format");
+        }
         if (query != MMSYSERR_NOERROR) {
-            Error(std::string("WaveOutOpen:") + kLfCr + "The actual device can''t play this format");
+            // The device itself could not be reached (no card, no sound server): that is no format
+            // question, so say what is missing and why.
+            Error(std::string("WaveOutOpen:") + kLfCr + "No sound device: " + ErrorText(query));
         }
         if (FWindow == nullptr) {
             FWindow = std::make_unique<platform::MessageWindow>(

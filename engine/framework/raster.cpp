@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
+#include <string_view>
+
+#include "platform/atomic_file.h"
 
 namespace tunefold {
 
@@ -368,11 +370,9 @@ std::vector<std::uint8_t> WriteBMP(const TRaster& raster) {
 
 bool SaveBMPFile(const TRaster& raster, const std::string& path) {
     const std::vector<std::uint8_t> bytes = WriteBMP(raster);
-    std::ofstream f(path, std::ios::binary | std::ios::trunc);
-    if (!f)
-        return false;
-    f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    return static_cast<bool>(f);
+    // Whole or not at all: a failed write leaves whatever file was there.
+    return platform::ReplaceFileContents(
+        path, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
 }
 
 } // namespace tunefold

@@ -424,7 +424,14 @@ MMRESULT AlsaWaveOut::Open(HWAVEOUT* handle, int deviceId, const WAVEFORMATEX* f
     snd_pcm_t* raw = nullptr;
     int err = snd_pcm_open(&raw, name.c_str(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK);
     if (err < 0) {
-        return FromErrno(err);
+        // No format is to blame when the device cannot even be opened.
+        const MMRESULT result = err == -EBUSY    ? MMSYSERR_ALLOCATED
+                                : err == -ENOMEM ? MMSYSERR_NOMEM
+                                                 : MMSYSERR_NODRIVER;
+        std::lock_guard lock(mutex_);
+        lastOpenFailure_ = result;
+        lastOpenReason_ = "\"" + name + "\": " + snd_strerror(err);
+        return result;
     }
     Params params;
     err = Configure(raw, *format, params);
@@ -610,6 +617,15 @@ MMRESULT AlsaWaveOut::Reset(HWAVEOUT handle) {
     }
     pcm->Notify(done);
     return MMSYSERR_NOERROR;
+}
+
+MMRESULT AlsaWaveOut::GetErrorText(MMRESULT code, std::string& text) {
+    const MMRESULT result = WaveGetErrorText(code, text);
+    std::lock_guard lock(mutex_);
+    if (result == MMSYSERR_NOERROR && code != MMSYSERR_NOERROR && code == lastOpenFailure_) {
+        text += " (ALSA: " + lastOpenReason_ + ")";
+    }
+    return result;
 }
 
 MMRESULT AlsaWaveOut::GetPosition(HWAVEOUT handle, MMTIME& time) {

@@ -34,6 +34,9 @@ public:
     MMRESULT Restart(HWAVEOUT handle) override;
     MMRESULT Reset(HWAVEOUT handle) override;
     MMRESULT GetPosition(HWAVEOUT handle, MMTIME& time) override;
+    // The text of a result code; for the code of the last device that could not be opened, with
+    // ALSA's own reason.
+    MMRESULT GetErrorText(MMRESULT code, std::string& text) override;
 
     // The ALSA name behind a device id ("default" for -1); empty when out of range.
     std::string PcmName(int deviceId);
@@ -53,6 +56,8 @@ private:
     std::vector<Listed> listed_;
     std::vector<std::shared_ptr<Pcm>> open_;
     HWAVEOUT nextHandle_ = 0x2000;
+    MMRESULT lastOpenFailure_ = MMSYSERR_NOERROR;
+    std::string lastOpenReason_;
 };
 
 } // namespace tunefold::platform

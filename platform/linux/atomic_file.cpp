@@ -68,7 +68,66 @@ std::string ResolveTarget(const std::string& path) {
     return path;
 }
 
+// A fresh file beside `target` (O_EXCL: a name that exists, another writer's or one left by a
+// crash, is never reused). Returns its descriptor and name, or -1.
+int CreateTemporaryBeside(const std::string& target, std::string& temp) {
+    int fd = -1;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        temp = ParentFolder(target) + "/." + BaseName(target) + ".tmp-" + std::to_string(::getpid()) + "-" +
+               std::to_string(tempCounter.fetch_add(1));
+        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+        if (fd < 0 && errno != EEXIST) {
+            break;
+        }
+    }
+    return fd;
+}
+
 } // namespace
+
+std::string ReserveTemporaryFile(const std::string& path) {
+    if (path.empty()) {
+        return {};
+    }
+    const std::string target = ResolveTarget(path);
+    struct stat old {};
+    if (::stat(target.c_str(), &old) == 0 && !S_ISREG(old.st_mode)) {
+        return {};
+    }
+    std::string temp;
+    const int fd = CreateTemporaryBeside(target, temp);
+    if (fd < 0) {
+        return {};
+    }
+    ::close(fd);
+    return temp;
+}
+
+bool CommitTemporaryFile(const std::string& temp, const std::string& path) {
+    const std::string target = ResolveTarget(path);
+    int fd = ::open(temp.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) {
+        return false;
+    }
+    struct stat old {};
+    bool ok = true;
+    if (::stat(target.c_str(), &old) == 0) {
+        ok = S_ISREG(old.st_mode) && ::fchmod(fd, old.st_mode & 07777) == 0;
+    }
+    ok = ok && ::fsync(fd) == 0;
+    ok = (::close(fd) == 0) && ok;
+    ok = ok && ::rename(temp.c_str(), target.c_str()) == 0;
+    if (ok) {
+        SyncFolder(ParentFolder(target));
+    }
+    return ok;
+}
+
+void RemoveFile(const std::string& path) {
+    if (!path.empty()) {
+        ::unlink(path.c_str());
+    }
+}
 
 bool ReplaceFileContents(const std::string& path, std::string_view bytes, const ReplaceOptions& options) {
     if (path.empty()) {
@@ -89,15 +148,7 @@ bool ReplaceFileContents(const std::string& path, std::string_view bytes, const 
         temp = options.tempPath;
         fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
     } else {
-        // O_EXCL: a name that exists (another writer's, or one left by a crash) is never reused.
-        for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-            temp = folder + "/." + BaseName(target) + ".tmp-" + std::to_string(::getpid()) + "-" +
-                   std::to_string(tempCounter.fetch_add(1));
-            fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
-            if (fd < 0 && errno != EEXIST) {
-                break;
-            }
-        }
+        fd = CreateTemporaryBeside(target, temp);
     }
     if (fd < 0) {
         return false;

@@ -214,7 +214,8 @@ std::unique_ptr<MmioStream> OpenFileStream(const std::string& name, DWORD flags)
             writable = true;
         }
     }
-    int fd = ::open(name.c_str(), mode | O_CLOEXEC, 0644);
+    // Non-blocking while we look: opening a FIFO would otherwise wait for a peer that never comes.
+    int fd = ::open(name.c_str(), mode | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0644);
     if (fd < 0) {
         return nullptr;
     }
@@ -223,6 +224,7 @@ std::unique_ptr<MmioStream> OpenFileStream(const std::string& name, DWORD flags)
         ::close(fd);
         return nullptr;
     }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     return std::make_unique<FileStream>(fd, writable);
 }
 } // namespace detail

@@ -166,15 +166,18 @@ void EnsureInit() {
 class BufferedFile {
 public:
     static BufferedFile* Open(const std::string& name) {
-        int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+        // Only a regular file: a FIFO would block the open (hence non-blocking while we look) and
+        // a device could be read without end.
+        int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
         if (fd < 0) {
             return nullptr;
         }
         struct stat st {};
-        if (::fstat(fd, &st) != 0) {
+        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
             ::close(fd);
             return nullptr;
         }
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
         auto* file = new (std::nothrow) BufferedFile(fd, st.st_size);
         if (file == nullptr) {
             ::close(fd);

@@ -9,37 +9,25 @@
 #include <string>
 
 #include "support/pull.h"
+#include "support/render_run.h"
 #include "support/test_env.h"
 
 namespace tunefold {
 namespace {
 
-struct Run {
-    int status = -1;
-    std::string out;
-};
+using test::RenderRun;
 
-Run Render(const std::string& args) {
-    const std::string command = std::string(TUNEFOLD_BINARY_DIR) + "/tools/tunefold-render " + args + " 2>" +
-                                (test::Sandbox() / "err.txt").string();
-    Run r;
-    FILE* p = popen(command.c_str(), "r");
-    if (p == nullptr) {
-        return r;
-    }
-    char buffer[4096];
-    std::size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, p)) > 0) {
-        r.out.append(buffer, n);
-    }
-    int status = pclose(p);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+// Stderr of the last run.
+std::string lastErr;
+
+RenderRun Render(const std::string& args) {
+    RenderRun r = test::RunRender(args);
+    lastErr = r.err;
     return r;
 }
 
 std::string Stderr() {
-    std::ifstream f(test::Sandbox() / "err.txt");
-    return std::string((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    return lastErr;
 }
 
 TEST(Render, InfoLinesAsThePlayerShowsThem) {

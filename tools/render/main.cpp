@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -15,6 +16,8 @@
 #include <vector>
 
 #include "app/logic/eq_curve.h"
+#include "app/logic/file_info.h"
+#include "app/logic/play_entries.h"
 #include "app/logic/playlist_file.h"
 #include "engine/devices/wave_out.h"
 #include "engine/processing/equalizer.h"
@@ -23,7 +26,9 @@
 #include "engine/sources/mpeg_file.h"
 #include "engine/sources/wave_file.h"
 #include "engine/sources/wave_io.h"
+#include "platform/atomic_file.h"
 #include "platform/dynamic_library.h"
+#include "platform/input_file.h"
 #include "platform/linux/alsa_wave_out.h"
 #include "platform/message_loop.h"
 #include "platform/mmio.h"
@@ -32,7 +37,6 @@
 #include "platform/virtual/virtual_timers.h"
 #include "platform/wave_device.h"
 #include "tools/render/display_snapshot.h"
-#include "tools/render/render_info.h"
 
 #ifndef TUNEFOLD_VERSION
 #define TUNEFOLD_VERSION "0.0.0"
@@ -104,6 +108,32 @@ struct Options {
     bool hasSpectrumKind = false;
     std::vector<std::string> files;
 };
+
+// Names and entries come from outside: shown with control characters escaped and cut short.
+std::string Shown(const std::string& text) {
+    return tf::PrintableText(text);
+}
+
+// SIGINT and SIGTERM end the playing entry at the next look and the program after it; a second
+// signal ends the program at once (the handlers are reset by the first).
+std::atomic<int> interruptSignal{0};
+
+extern "C" void OnInterrupt(int signal) {
+    interruptSignal.store(signal);
+}
+
+void InstallInterruptHandlers() {
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    action.sa_flags = SA_RESETHAND;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+int Interrupted() {
+    return interruptSignal.load();
+}
 
 // Ten numbers separated by commas, each within the equalizer window's -20 .. 20 dB.
 bool ParseBands(const std::string& text, std::array<float, 10>& bands) {
@@ -269,11 +299,15 @@ bool Parse(int argc, char** argv, Options& o, std::string& error) {
     if (!o.eqFile.empty()) {
         tf::TEqCurve curve{};
         if (!tf::ReadEqCurveFile(o.eqFile, curve)) {
-            error = "--eq: " + o.eqFile + " is not a readable equalizer curve file";
+            error = "--eq: " + Shown(o.eqFile) + " is not a readable equalizer curve file";
             return false;
         }
         // The equalizer window sends each band its curve point over UnitsPerDecibel.
         o.bands = tf::BandGains(curve);
+    }
+    if (!o.out.empty() && o.loop == 0) {
+        error = "--loop 0 plays without end: it cannot be rendered with --out";
+        return false;
     }
     if ((o.snapshotMs >= 0) != !o.snapshot.empty()) {
         error = "--snapshot-ms and --snapshot go together";
@@ -298,79 +332,60 @@ std::string Clock(std::int64_t ms) {
     return buffer;
 }
 
-std::string Folder(const std::string& path) {
-    auto slash = path.find_last_of('/');
-    return slash == std::string::npos ? std::string(".") : path.substr(0, slash == 0 ? 1 : slash);
-}
-
-// A playlist entry as the player resolves it: "\" separators, a leading "\" dropped, relative
-// entries against the list's folder, then the program's folder.
-std::string ResolveEntry(std::string entry, const std::string& listFile) {
-    for (auto& c : entry) {
-        if (c == '\\') {
-            c = '/';
-        }
-    }
-    if (!entry.empty() && entry[0] == '/' && !pf::mmioFileExists(entry)) {
-        entry.erase(0, 1);
-    }
-    if (!entry.empty() && entry[0] != '/') {
-        const std::string a = Folder(listFile) + "/" + entry;
-        const std::string b = pf::ExecutableDirectory() + "/" + entry;
-        if (pf::mmioFileExists(a)) {
-            entry = a;
-        }
-        if (pf::mmioFileExists(b)) {
-            entry = b;
-        }
-    }
-    return entry;
-}
-
-// The entries an argument stands for: an audio file itself, else the entries of a playlist.
-std::vector<std::string> Entries(const std::string& arg) {
-    if (!pf::mmioFileExists(arg)) {
-        return {};
-    }
-    if (tf::IsMpegFile(arg) || tf::IsWaveFile(arg, tf::wioFile)) {
-        return {arg};
-    }
-    std::vector<std::string> list;
-    try {
-        tf::ReadPlaylist(arg, list);
-    } catch (const std::exception&) {
-        return {};
-    }
-    for (auto& e : list) {
-        e = ResolveEntry(e, arg);
-    }
-    return list;
-}
-
 void NotValid(const std::string& path) {
-    std::cerr << path << " is not a valid Audiofile\n";
+    std::cerr << Shown(path) << " is not a valid Audiofile\n";
 }
 
 // Behind the device with --out: every buffer the device has played goes into the WAV file, in
 // order, across all entries. The virtual card's own record of what it played is let go as we go,
-// so a long rendering needs no memory for it.
+// so a long rendering needs no memory for it. The file is written under a temporary name beside the
+// target and renamed over it only when the rendering is complete: an interrupted or failed rendering
+// leaves the target as it was and removes the temporary file.
 class RenderSink : public tf::TMMDSPComponent {
 public:
-    ~RenderSink() override { Finish(); }
-    bool Create(const std::string& path, const tf::WAVEFORMATEX& format) {
-        return tf::WaveIOCreate(record_, path, format) == tf::WIOERR_NOERROR;
+    ~RenderSink() override { Discard(); }
+    bool Create(const std::string& target, const tf::WAVEFORMATEX& format) {
+        target_ = target;
+        temp_ = pf::ReserveTemporaryFile(target);
+        if (temp_.empty()) {
+            return false;
+        }
+        if (tf::WaveIOCreate(record_, temp_, format) != tf::WIOERR_NOERROR) {
+            Discard();
+            return false;
+        }
+        return true;
     }
     bool IsCreated() const { return record_ != nullptr; }
     // Buffers the device has handed back through the chain so far.
     int Pushed() const { return pushed_.load(); }
     bool Failed() const { return failed_; }
-    bool Finish() {
+    // Completes the file's header and puts it in place of the target. False (and the target as it
+    // was) when anything failed.
+    bool Commit() {
         if (record_ == nullptr) {
-            return !failed_;
+            return false;
         }
-        const bool ok = tf::WaveIOCloseFile(*record_) == tf::WIOERR_NOERROR;
+        const bool closed = tf::WaveIOCloseFile(*record_) == tf::WIOERR_NOERROR;
         tf::WaveIOClose(record_);
-        return ok && !failed_;
+        record_ = nullptr;
+        if (!closed || failed_ || !pf::CommitTemporaryFile(temp_, target_)) {
+            Discard();
+            return false;
+        }
+        temp_.clear();
+        return true;
+    }
+    // Drops what was written; the target is untouched.
+    void Discard() {
+        if (record_ != nullptr) {
+            tf::WaveIOClose(record_);
+            record_ = nullptr;
+        }
+        if (!temp_.empty()) {
+            pf::RemoveFile(temp_);
+            temp_.clear();
+        }
     }
     void BufferReady(tf::PWaveHdr h) override {
         if (record_ != nullptr && h->dwBytesRecorded > 0 &&
@@ -385,6 +400,8 @@ public:
 
 private:
     tf::PWaveIORecord record_ = nullptr;
+    std::string target_;
+    std::string temp_;
     bool failed_ = false;
     std::atomic<int> pushed_{0};
 };
@@ -450,12 +467,12 @@ public:
 
     // Plays one entry to its end; false when it is no audio file or playing failed.
     bool Play(const std::string& path) {
-        const tf::render::FileInfo info = tf::render::DescribeFile(path);
+        const tf::FileInfo info = tf::DescribeFile(path);
         try {
-            if (info.kind == tf::render::FileKind::Mpeg) {
+            if (info.kind == tf::FileKind::Mpeg) {
                 mpeg_.SetFileName(path);
                 converter_.SetInput(&mpeg_);
-            } else if (info.kind == tf::render::FileKind::Wave) {
+            } else if (info.kind == tf::FileKind::Wave) {
                 wave_.Wave().SetFileName(path);
                 converter_.SetInput(&wave_);
             } else {
@@ -474,7 +491,7 @@ public:
             return ok;
         } catch (const std::exception& e) {
             out_.Close();
-            std::cerr << path << ": " << e.what() << '\n';
+            std::cerr << Shown(path) << ": " << e.what() << '\n';
             return false;
         }
     }
@@ -547,6 +564,10 @@ private:
         std::uint64_t nextTick = 1;
         auto lastMove = std::chrono::steady_clock::now();
         while (out_.State().Contains(tf::wosPlaying)) {
+            if (Interrupted()) {
+                out_.Stop();
+                return false;
+            }
             gui.ProcessMessages();
             if (snap_ && !snapped_ && played >= snapFrame) {
                 TakeSnapshot();
@@ -605,6 +626,10 @@ private:
         auto lastMove = std::chrono::steady_clock::now();
         std::int64_t lastPos = -1;
         while (out_.State().Contains(tf::wosPlaying)) {
+            if (Interrupted()) {
+                out_.Stop();
+                return false;
+            }
             // With displays attached this loop is the player's 30 ms display timer.
             gui.WaitAndProcess(snap_ ? 30 : 50);
             const auto now = std::chrono::steady_clock::now();
@@ -657,11 +682,18 @@ private:
     std::optional<tf::WAVEFORMATEX> first_;
 };
 
-bool RealDeviceAvailable(int device) {
+// Empty when the device can be opened, else why not (with ALSA's reason).
+std::string DeviceProblem(int device) {
     tf::WAVEFORMATEX f{};
     tf::MakePCMFormat(f, 16, 2, 44100);
-    return pf::AlsaWaveOut::Instance().Open(nullptr, device, &f, nullptr, 0, pf::WAVE_FORMAT_QUERY) ==
-           tf::MMSYSERR_NOERROR;
+    auto& devices = pf::WaveOut();
+    const tf::MMRESULT result = devices.Open(nullptr, device, &f, nullptr, 0, pf::WAVE_FORMAT_QUERY);
+    if (result == tf::MMSYSERR_NOERROR || result == tf::WAVERR_BADFORMAT) {
+        return {}; // there is a device; whether it plays a file's format is that file's question
+    }
+    std::string text;
+    devices.GetErrorText(result, text);
+    return text;
 }
 
 std::string DemoTrack() {
@@ -683,9 +715,41 @@ int ListDevices() {
     return kExitOk;
 }
 
+// No output may overwrite a file that is read: the inputs, every entry to be played, the curve.
+bool OutputsSpareInputs(const Options& o, const std::vector<tf::TPlayItems>& items) {
+    std::vector<std::string> inputs = o.files;
+    for (const auto& item : items) {
+        inputs.insert(inputs.end(), item.files.begin(), item.files.end());
+    }
+    if (!o.eqFile.empty()) {
+        inputs.push_back(o.eqFile);
+    }
+    std::vector<std::pair<const char*, std::string>> outputs;
+    if (!o.out.empty()) {
+        outputs.emplace_back("--out", o.out);
+    }
+    if (!o.snapshot.empty()) {
+        outputs.emplace_back("--snapshot", o.snapshot);
+    }
+    for (const auto& [option, output] : outputs) {
+        for (const auto& input : inputs) {
+            if (pf::SameFile(output, input)) {
+                std::cerr << "tunefold-render: " << option << ' ' << Shown(output) << " is the input "
+                          << Shown(input) << ": nothing was written\n";
+                return false;
+            }
+        }
+    }
+    if (outputs.size() == 2 && (pf::SameFile(o.out, o.snapshot) || o.out == o.snapshot)) {
+        std::cerr << "tunefold-render: --out and --snapshot name the same file " << Shown(o.out) << '\n';
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
-int main(int argc, char** argv) {
+int Main(int argc, char** argv) {
     Options o;
     std::string error;
     if (!Parse(argc, argv, o, error)) {
@@ -702,9 +766,9 @@ int main(int argc, char** argv) {
     }
     pf::MessageLoop::Gui().BindToCurrentThread();
     if (!o.info.empty()) {
-        const auto info = tunefold::render::DescribeFile(o.info);
+        const auto info = tf::DescribeFile(o.info);
         std::cout << info.infoLine << "\nlength_ms=" << info.lengthMs << '\n' << info.tagLine << '\n';
-        if (info.kind == tunefold::render::FileKind::Unknown) {
+        if (info.kind == tf::FileKind::Unknown) {
             NotValid(o.info);
             return kExitBadFile;
         }
@@ -716,7 +780,7 @@ int main(int argc, char** argv) {
     if (o.demo) {
         o.files = {DemoTrack()};
         o.progress = true;
-        if (o.out.empty() && !pf::VirtualPlatformRequested() && !RealDeviceAvailable(o.device)) {
+        if (o.out.empty() && !pf::VirtualPlatformRequested() && !DeviceProblem(o.device).empty()) {
             o.out = pf::ExecutableDirectory() + "/tunefold-demo.wav";
             std::cout << "No sound device: rendering the demo to " << pf::mmioFullPath(o.out)
                       << " instead.\n";
@@ -745,44 +809,82 @@ int main(int argc, char** argv) {
             return kExitUsage;
         }
     }
+    if (o.out.empty() && !pf::VirtualPlatformRequested()) {
+        if (const std::string problem = DeviceProblem(o.device); !problem.empty()) {
+            std::cerr << "tunefold-render: No sound device: " << problem << '\n';
+            return kExitBadFile;
+        }
+    }
+
+    // Everything that will be played, known before anything is opened for writing.
+    std::vector<tf::TPlayItems> items;
+    items.reserve(o.files.size());
+    for (const auto& arg : o.files) {
+        items.push_back(tf::PlayItemsFor(arg));
+    }
+    if (!OutputsSpareInputs(o, items)) {
+        return kExitUsage;
+    }
+    InstallInterruptHandlers();
 
     int status = kExitOk;
-    try {
-        Player player(o, driven ? &displayClock : nullptr);
-        for (const auto& arg : o.files) {
-            const auto entries = Entries(arg);
-            if (entries.empty()) {
-                NotValid(arg);
-                status = kExitBadFile;
-                continue;
-            }
-            for (const auto& entry : entries) {
-                if (!player.Play(entry)) {
-                    status = kExitBadFile;
-                }
-            }
+    Player player(o, driven ? &displayClock : nullptr);
+    for (std::size_t i = 0; i < items.size() && !Interrupted(); ++i) {
+        if (items[i].notValid) {
+            NotValid(o.files[i]);
+            status = kExitBadFile;
+            continue;
         }
-        if (!o.snapshot.empty()) {
-            if (!player.SnapshotTaken()) {
-                std::cerr << "tunefold-render: nothing was played at " << o.snapshotMs
-                          << " ms: no snapshot written\n";
-                status = kExitBadFile;
-            } else if (!player.SnapshotOk()) {
+        if (items[i].files.empty()) {
+            std::cerr << Shown(o.files[i]) << ": no entry of the playlist names an existing file\n";
+            status = kExitBadFile;
+            continue;
+        }
+        for (const auto& entry : items[i].files) {
+            if (Interrupted()) {
+                break;
+            }
+            if (!player.Play(entry)) {
                 status = kExitBadFile;
             }
         }
-        if (!o.out.empty()) {
-            if (!player.Sink().IsCreated()) {
-                return status == kExitOk ? kExitBadFile : status;
-            }
-            if (!player.Sink().Finish()) {
-                std::cerr << "tunefold-render: cannot write " << o.out << '\n';
-                return kExitBadFile;
-            }
+    }
+    if (const int signal = Interrupted(); signal != 0) {
+        // The rendering is not complete: its temporary file goes, the target stays as it was.
+        player.Sink().Discard();
+        std::cerr << "tunefold-render: interrupted"
+                  << (o.out.empty() ? std::string() : "; " + Shown(o.out) + " was left as it was") << '\n';
+        return 128 + signal;
+    }
+    if (!o.snapshot.empty()) {
+        if (!player.SnapshotTaken()) {
+            std::cerr << "tunefold-render: nothing was played at " << o.snapshotMs
+                      << " ms: no snapshot written\n";
+            status = kExitBadFile;
+        } else if (!player.SnapshotOk()) {
+            status = kExitBadFile;
         }
-    } catch (const std::exception& e) {
-        std::cerr << "tunefold-render: " << e.what() << '\n';
-        return kExitBadFile;
+    }
+    if (!o.out.empty()) {
+        if (!player.Sink().IsCreated()) {
+            return status == kExitOk ? kExitBadFile : status;
+        }
+        if (!player.Sink().Commit()) {
+            std::cerr << "tunefold-render: cannot write " << Shown(o.out) << '\n';
+            return kExitBadFile;
+        }
     }
     return status;
+}
+
+int main(int argc, char** argv) {
+    // Nothing that goes wrong inside may end the program without a word.
+    try {
+        return Main(argc, argv);
+    } catch (const std::exception& e) {
+        std::cerr << "tunefold-render: " << e.what() << '\n';
+    } catch (...) {
+        std::cerr << "tunefold-render: unexpected error\n";
+    }
+    return kExitBadFile;
 }

@@ -268,5 +268,26 @@ TEST(EqCurveTest, FilesAreReplacedWhole) {
     EXPECT_EQ(c, Ramp());
 }
 
+TEST(EqCurveTest, OnlyRegularFilesOfACurvesSizeAreRead) {
+    const fs::path folder = test::Sandbox() / "program" / "odd-curves";
+    fs::remove_all(folder);
+    fs::create_directories(folder / "adir.eq");
+    ASSERT_EQ(::mkfifo((folder / "pipe.eq").c_str(), 0600), 0);
+    // Valid values, but far more text than a curve of 120 lines.
+    std::string padded = EqCurveText(Ramp());
+    padded += std::string(kEqCurveFileCap, ' ');
+    std::ofstream(folder / "huge.eq", std::ios::binary) << padded;
+    TEqCurve c = Ramp();
+    // A folder threw from deep inside the stream library, a pipe waited for a writer, /dev/zero
+    // was read without end.
+    for (const fs::path& odd :
+         {folder / "adir.eq", folder / "pipe.eq", folder / "huge.eq", fs::path("/dev/zero")}) {
+        TEqCurve changed = c;
+        changed[0] = 1;
+        EXPECT_FALSE(ReadEqCurveFile(odd, changed)) << odd;
+        EXPECT_EQ(changed[0], 1) << odd;
+    }
+}
+
 } // namespace
 } // namespace tunefold

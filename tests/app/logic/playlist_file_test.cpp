@@ -50,17 +50,44 @@ TEST(PlaylistRead, LineEndsAsTheLayoutGivesThem) {
     EXPECT_EQ(ReadText("a.mp3\r\n\r\n  \r\n#EXTINF:123,x\r\n"), (List{"a.mp3", "  ", "#EXTINF:123,x"}));
     // CR alone ends a line; the last line needs no line end.
     EXPECT_EQ(ReadText("a\rb\r\rc"), (List{"a", "b", "c"}));
-    // LF without CR is part of the line: a file with LF-only line ends is one entry.
-    EXPECT_EQ(ReadText("a.mp3\nb.mp3\nc.mp3\n"), (List{"a.mp3\nb.mp3\nc.mp3\n"}));
-    // Only the one LF right after a CR belongs to the line end.
-    EXPECT_EQ(ReadText("a\r\n\nb\r\n"), (List{"a", "\nb"}));
-    EXPECT_EQ(ReadText("a\n\r\nb"), (List{"a\n", "b"}));
+    // LF alone ends a line too, as lists made on this system have it; CR LF is one line end.
+    EXPECT_EQ(ReadText("#EXTM3U\na.mp3\nb.mp3\nc.mp3\n"), (List{"#EXTM3U", "a.mp3", "b.mp3", "c.mp3"}));
+    EXPECT_EQ(ReadText("a\r\n\nb\r\n"), (List{"a", "b"}));
+    EXPECT_EQ(ReadText("a\n\r\nb\n\rc"), (List{"a", "b", "c"}));
     // Ctrl-Z ends the file, even in the middle of a line; what stood before it on that line counts.
     EXPECT_EQ(ReadText("a\r\nb\x1a\r\nc\r\n"), (List{"a", "b"}));
     EXPECT_EQ(ReadText("a\r\x1a\nb"), (List{"a"}));
     // Other control bytes and 8-bit text stand as they are.
-    EXPECT_EQ(ReadText(std::string("\t\x01\xE9t\xE9.mp3\0x\r\n", 13)),
-              (List{std::string("\t\x01\xE9t\xE9.mp3\0x", 11)}));
+    EXPECT_EQ(ReadText("\t\x01\xE9t\xE9.mp3\r\n"), (List{"\t\x01\xE9t\xE9.mp3"}));
+}
+
+TEST(PlaylistRead, OnlyTextOfSaneSizeIsAList) {
+    fs::path folder = Folder();
+    List list{"kept"};
+    // A NUL byte anywhere in the first 64 KiB marks a file that is not text (a picture, a program).
+    std::string binary = "a.mp3\r\n" + std::string(kPlaylistTextProbe - 8, 'x');
+    binary += '\0';
+    WriteBytes(folder / "binary.lst", binary);
+    EXPECT_EQ(ReadPlaylistFile((folder / "binary.lst").string(), list), TPlaylistRead::NotAList);
+    // Past the probe a NUL is just a byte of a long line.
+    binary.insert(0, "y");
+    WriteBytes(folder / "late.lst", binary);
+    EXPECT_EQ(ReadPlaylistFile((folder / "late.lst").string(), list), TPlaylistRead::Ok);
+    EXPECT_EQ(list.size(), 3u);
+    list = {"kept"};
+    // The cap: exactly 16 MiB is read, one byte more is not a list.
+    std::string big(kPlaylistFileCap, 'b');
+    big[0] = 'a';
+    big[1] = '\n';
+    WriteBytes(folder / "big.lst", big);
+    EXPECT_EQ(ReadPlaylistFile((folder / "big.lst").string(), list), TPlaylistRead::Ok);
+    EXPECT_EQ(list.size(), 3u);
+    big += 'b';
+    WriteBytes(folder / "big.lst", big);
+    EXPECT_EQ(ReadPlaylistFile((folder / "big.lst").string(), list), TPlaylistRead::NotAList);
+    EXPECT_EQ(list.size(), 3u);
+    WriteBytes(folder / "blank.lst", "\r\n\n");
+    EXPECT_EQ(ReadPlaylistFile((folder / "blank.lst").string(), list), TPlaylistRead::NoEntries);
 }
 
 TEST(PlaylistRead, ResultAndTheListAreLeftAloneWhenNothingIsRead) {
@@ -121,7 +148,7 @@ TEST(PlaylistRead, SplittingDoesNotDependOnHowTheBytesArrive) {
         splitter.Finish();
         EXPECT_EQ(pieces, whole) << "pieces of " << piece;
     }
-    EXPECT_EQ(whole, (List{"a", "bb", "\nccc", "d\n", "e"}));
+    EXPECT_EQ(whole, (List{"a", "bb", "ccc", "d", "e"}));
 }
 
 TEST(PlaylistRead, ReadErrorRaisesAndLeavesTheListAlone) {

@@ -419,9 +419,15 @@ TEST_P(WaveOutTest, EveryFailureGivesItsMessageAndLeavesTheDeviceClosed) {
         return t;
     };
     std::vector<Case> cases = {
-        {"WaveOutOpen:" + lfcr + "The actual device can''t play this format",
+        {"WaveOutOpen:" + lfcr + "The actual device can't play this format",
          [](auto& f) {
              f.query = {WAVERR_BADFORMAT, 0};
+         },
+         start},
+        // A device that cannot be reached at all is no question of the format.
+        {"WaveOutOpen:" + lfcr + "No sound device: " + codeText(MMSYSERR_NODRIVER),
+         [](auto& f) {
+             f.query = {MMSYSERR_NODRIVER, 0};
          },
          start},
         {"WaveOutOpen:" + lfcr + codeText(MMSYSERR_ALLOCATED),

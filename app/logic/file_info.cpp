@@ -1,4 +1,4 @@
-#include "tools/render/render_info.h"
+#include "app/logic/file_info.h"
 
 #include <cstdio>
 #include <cstring>
@@ -7,18 +7,28 @@
 #include "engine/sources/wave_file.h"
 #include "engine/sources/wave_io.h"
 
-namespace tunefold::render {
+namespace tunefold {
 
 namespace {
 
-// An ID3v1 text field: up to 30 characters, ending early at the first NUL.
+// An ID3v1 text field: up to 30 Latin-1 characters, ending early at the first NUL, as UTF-8. A
+// control character (C0 or C1) shows as a blank: a tag may hold anything, and none of it may reach
+// a terminal or a display as a command.
 std::string TagField(const TMMMpegInfo& info, int recordOffset) {
-    const char* p = reinterpret_cast<const char*>(&info) + recordOffset;
-    std::size_t n = 0;
-    while (n < 30 && p[n] != '\0') {
-        ++n;
+    const auto* p = reinterpret_cast<const unsigned char*>(&info) + recordOffset;
+    std::string text;
+    for (std::size_t n = 0; n < 30 && p[n] != 0; ++n) {
+        const unsigned char c = p[n];
+        if (c < 0x20 || (c >= 0x7f && c < 0xa0)) {
+            text += ' ';
+        } else if (c < 0x80) {
+            text += static_cast<char>(c);
+        } else {
+            text += static_cast<char>(0xc0 | (c >> 6));
+            text += static_cast<char>(0x80 | (c & 0x3f));
+        }
     }
-    return std::string(p, n);
+    return text;
 }
 
 std::string MpegInfoLine(const TMMMpegInfo& info) {
@@ -67,4 +77,4 @@ FileInfo DescribeFile(const std::string& path) {
     return result;
 }
 
-} // namespace tunefold::render
+} // namespace tunefold

@@ -1,11 +1,11 @@
-// What tunefold-render tells about a file: the playlist editor's info line, the length the player
-// shows, and the tag text of the player's second display line.
+// What the player tells about a file: the playlist editor's info line, the length the player shows,
+// and the tag text of the player's second display line (also what `tunefold-render --info` prints).
 #pragma once
 
 #include <cstdint>
 #include <string>
 
-namespace tunefold::render {
+namespace tunefold {
 
 enum class FileKind { Unknown, Mpeg, Wave };
 
@@ -18,4 +18,4 @@ struct FileInfo {
 
 FileInfo DescribeFile(const std::string& path);
 
-} // namespace tunefold::render
+} // namespace tunefold
