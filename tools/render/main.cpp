@@ -61,10 +61,11 @@ const char* const kUsage =
     "\n"
     "  --progress      show elapsed and total time on one line\n"
     "  --out FILE.wav  render through the virtual sound card as fast as possible and write\n"
-    "                  exactly what the device was given to FILE.wav\n"
+    "                  exactly what the device was given to FILE.wav; the file appears only when\n"
+    "                  the rendering is complete (an interrupted one leaves FILE.wav as it was)\n"
     "  --device N      play to device N (-1 is the default device; see --list-devices)\n"
     "  --list-devices  list the wave output devices\n"
-    "  --loop N        play every entry N more times (0: endlessly)\n"
+    "  --loop N        play every entry N more times (0: endlessly; not with --out)\n"
     "  --volume V      the pre-volume, 0 .. 32768 (16384, the default, leaves the samples as they are)\n"
     "  --balance B     -16384 .. 16384 (negative: the right channel is lowered, positive: the left)\n"
     "  --eq FILE       the band gains of the equalizer curve in FILE (*.eq, normal.eq0)\n"
@@ -82,8 +83,12 @@ const char* const kUsage =
     "  --help          this text\n"
     "  --version       the program's version\n"
     "\n"
-    "Exit status: 0 success, 1 a file that is not a valid audio file (or a playback error),\n"
-    "2 bad arguments.\n";
+    "Playlists are text files with one entry per line (CR LF, CR or LF line ends); lines that\n"
+    "start with # and entries naming no existing file are skipped.\n"
+    "\n"
+    "Exit status: 0 success, 1 a file that is not a valid audio file (or a playback error, or no\n"
+    "sound device), 2 bad arguments (an output that is one of the inputs among them), 128+N when\n"
+    "ended by signal N (SIGINT, SIGTERM).\n";
 
 struct Options {
     bool progress = false;
