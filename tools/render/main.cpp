@@ -18,18 +18,13 @@
 #include "app/logic/eq_curve.h"
 #include "app/logic/file_info.h"
 #include "app/logic/play_entries.h"
-#include "app/logic/playlist_file.h"
+#include "app/logic/player_chain.h"
 #include "engine/devices/wave_out.h"
-#include "engine/processing/equalizer.h"
-#include "engine/processing/volume.h"
 #include "engine/sources/acm_converter.h"
-#include "engine/sources/mpeg_file.h"
-#include "engine/sources/wave_file.h"
 #include "engine/sources/wave_io.h"
 #include "platform/atomic_file.h"
 #include "platform/dynamic_library.h"
 #include "platform/input_file.h"
-#include "platform/linux/alsa_wave_out.h"
 #include "platform/message_loop.h"
 #include "platform/mmio.h"
 #include "platform/platform_mode.h"
@@ -416,43 +411,11 @@ class Player {
 public:
     // `timers` is the clock the displays run on when the snapshot is taken on the virtual card's
     // manual clock (nullptr otherwise).
-    Player(const Options& o, pf::VirtualTimers* timers) : options_(o), timers_(timers) {
-        wave_.Wave().SetTimeFormat(tf::tfMillisecond);
-        converter_.BeginLoading();
-        converter_.SetQuality(tf::cqHigh);
-        converter_.SetAutoConvert(false);
-        converter_.SetSampleRate(44100);
-        converter_.SetBitLength(tf::b16Bit);
-        converter_.SetMode(tf::mStereo);
-        converter_.SetRequired({tf::rpBits});
-        converter_.Loaded();
-        out_.SetCallBackMode(tf::cmThread);
-        out_.SetPriority(tf::tpHighest);
-        out_.SetTimeFormat(tf::tfMillisecond);
-        out_.SetNumBuffers(8);
-        out_.SetBufferSize(o.out.empty() ? 16384 : 65536);
-        out_.SetDeviceID(o.device);
-        volume_.SetVolume(o.volume);
-        volume_.SetPanning(o.balance);
-        volume_.SetInput(&converter_);
-        if (o.noEq) {
-            out_.SetInput(&volume_);
-        } else {
-            // The equalizer window's stage: ten bands created flat in table order, then each band's
-            // gain set through its value index 2, as a drag or a loaded curve does.
-            eq_.SetSampleRate(44100);
-            eq_.SetFFTLength(256);
-            eq_.SetWindow(tf::fwHamming);
-            eq_.SetChannel(tf::chBoth);
-            for (const tf::TEqBand& band : tf::EqBands) {
-                eq_.Filters().AddFilter(band.F1, band.F2, 0.0f);
-            }
-            for (int i = 0; i < 10; ++i) {
-                eq_.Filters().Items(i)->SetValue(2, o.bands[static_cast<std::size_t>(i)]);
-            }
-            eq_.SetInput(&volume_);
-            out_.SetInput(&eq_);
-        }
+    Player(const Options& o, pf::VirtualTimers* timers)
+        : options_(o), chain_(ChainSettings(o)), out_(chain_.WaveOut()), timers_(timers) {
+        chain_.Volume().SetVolume(o.volume);
+        chain_.Volume().SetPanning(o.balance);
+        chain_.SetBandGains(o.bands);
         tf::TMMDSPComponent* behindDevice = &out_;
         if (!o.snapshot.empty()) {
             tf::TMMSpectrumKind kind = tf::skScroll;
@@ -474,13 +437,7 @@ public:
     bool Play(const std::string& path) {
         const tf::FileInfo info = tf::DescribeFile(path);
         try {
-            if (info.kind == tf::FileKind::Mpeg) {
-                mpeg_.SetFileName(path);
-                converter_.SetInput(&mpeg_);
-            } else if (info.kind == tf::FileKind::Wave) {
-                wave_.Wave().SetFileName(path);
-                converter_.SetInput(&wave_);
-            } else {
+            if (!chain_.SelectFile(path)) {
                 NotValid(path);
                 return false;
             }
@@ -510,7 +467,7 @@ public:
 private:
     // --out writes one WAV file: every entry must reach the device in the same format.
     bool CheckOutputFormat() {
-        const tf::WAVEFORMATEX* f = converter_.PWaveFormat();
+        const tf::WAVEFORMATEX* f = chain_.Converter().PWaveFormat();
         if (f == nullptr) {
             std::cerr << "no audio format\n";
             return false;
@@ -552,7 +509,7 @@ private:
     bool DriveUntilEnd() {
         auto& card = pf::VirtualSoundCard::Instance();
         auto& gui = pf::MessageLoop::Gui();
-        const tf::WAVEFORMATEX* f = converter_.PWaveFormat();
+        const tf::WAVEFORMATEX* f = chain_.Converter().PWaveFormat();
         const std::uint64_t rate = f->nSamplesPerSec;
         const std::uint64_t bufferFrames =
             std::max<std::uint64_t>(static_cast<std::uint64_t>(out_.BufferSize()) / f->nBlockAlign, 1);
@@ -672,13 +629,18 @@ private:
         return true;
     }
 
+    static tf::TPlayerChainSettings ChainSettings(const Options& o) {
+        tf::TPlayerChainSettings settings;
+        settings.equalizer = !o.noEq;
+        settings.numBuffers = 8;
+        settings.bufferSize = o.out.empty() ? 16384 : 65536;
+        settings.deviceId = o.device;
+        return settings;
+    }
+
     const Options& options_;
-    tf::TMMMPEGFile mpeg_;
-    tf::TMMWaveFile wave_;
-    tf::TMMPCMConverter converter_;
-    tf::TMMVolume volume_;
-    tf::TMMEqualizer eq_;
-    tf::TMMWaveOut out_;
+    tf::TPlayerChain chain_;
+    tf::TMMWaveOut& out_;
     RenderSink sink_;
     std::unique_ptr<tf::render::DisplaySnapshot> snap_;
     pf::VirtualTimers* timers_;
