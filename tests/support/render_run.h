@@ -4,10 +4,9 @@
 #include <sys/wait.h>
 
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <string>
 
+#include "support/files.h"
 #include "support/test_env.h"
 
 namespace tunefold::test {
@@ -17,11 +16,6 @@ struct RenderRun {
     std::string out;
     std::string err;
 };
-
-inline std::string ReadWhole(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 // `args` go to the shell as written: quote what needs it.
 inline RenderRun RunRender(const std::string& args, const std::string& environment = "") {

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "support/files.h"
 #include "support/pull.h"
 #include "support/render_run.h"
 #include "support/test_env.h"
@@ -22,17 +23,10 @@ namespace {
 namespace fs = std::filesystem;
 using test::ReadWhole;
 using test::RunRender;
+using test::WriteBytes;
 
 fs::path Folder() {
-    static int serial = 0;
-    fs::path folder = test::Sandbox() / ("safety-" + std::to_string(++serial));
-    fs::create_directories(folder);
-    return folder;
-}
-
-void WriteBytes(const fs::path& path, std::string_view bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    return test::FreshFolder("safety");
 }
 
 std::string Quoted(const fs::path& path) {

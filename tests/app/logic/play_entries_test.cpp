@@ -9,6 +9,7 @@
 #include <fstream>
 
 #include "app/logic/play_entries.h"
+#include "support/files.h"
 #include "support/pull.h"
 #include "support/test_env.h"
 
@@ -17,17 +18,10 @@ namespace {
 
 namespace fs = std::filesystem;
 using List = std::vector<std::string>;
+using test::WriteBytes;
 
 fs::path Folder() {
-    static int serial = 0;
-    fs::path folder = test::Sandbox() / ("entries-" + std::to_string(++serial));
-    fs::create_directories(folder);
-    return folder;
-}
-
-void WriteBytes(const fs::path& path, std::string_view bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    return test::FreshFolder("entries");
 }
 
 TEST(PlayItems, ListsMadeHerePlayTheirExistingEntriesInOrder) {

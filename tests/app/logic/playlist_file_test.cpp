@@ -12,6 +12,7 @@
 
 #include "app/logic/playlist_file.h"
 #include "engine/framework/errors.h"
+#include "support/files.h"
 #include "support/test_env.h"
 
 namespace tunefold {
@@ -19,22 +20,10 @@ namespace {
 
 namespace fs = std::filesystem;
 using List = std::vector<std::string>;
+using test::WriteBytes;
 
 fs::path Folder() {
-    static int serial = 0;
-    fs::path folder = test::Sandbox() / ("playlists-" + std::to_string(++serial));
-    fs::create_directories(folder);
-    return folder;
-}
-
-void WriteBytes(const fs::path& path, std::string_view bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
-std::string ReadBytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
+    return test::FreshFolder("playlists");
 }
 
 List ReadText(std::string_view bytes) {
@@ -162,14 +151,15 @@ TEST(PlaylistWrite, EveryEntryEndsWithCRLFAndReadsBack) {
     fs::path file = Folder() / "out.lst";
     const List list{"C:\\Music\\a.mp3", "", "  ", "#EXTM3U", "\xE9t\xE9.wav"};
     ASSERT_TRUE(WritePlaylist(file.string(), list));
-    EXPECT_EQ(ReadBytes(file), "C:\\Music\\a.mp3\r\n  \r\n#EXTM3U\r\n\xE9t\xE9.wav\r\n"); // no empty line
+    EXPECT_EQ(test::ReadWhole(file),
+              "C:\\Music\\a.mp3\r\n  \r\n#EXTM3U\r\n\xE9t\xE9.wav\r\n"); // no empty line
     List back;
     ASSERT_TRUE(ReadPlaylist(file.string(), back));
     EXPECT_EQ(back, (List{"C:\\Music\\a.mp3", "  ", "#EXTM3U", "\xE9t\xE9.wav"}));
 
     // An empty list truncates; an empty name writes nothing and succeeds.
     ASSERT_TRUE(WritePlaylist(file.string(), {}));
-    EXPECT_EQ(ReadBytes(file), "");
+    EXPECT_EQ(test::ReadWhole(file), "");
     EXPECT_TRUE(WritePlaylist("", list));
     // Only the list file itself is in the folder: no temporary file is left.
     EXPECT_EQ(std::distance(fs::directory_iterator(file.parent_path()), fs::directory_iterator()), 1);
@@ -183,7 +173,7 @@ TEST(PlaylistWrite, ReplacingKeepsTheFilesModeAndLinks) {
     fs::create_symlink(real, folder / "link.m3u");
     ASSERT_TRUE(WritePlaylist((folder / "link.m3u").string(), {"new"}));
     EXPECT_TRUE(fs::is_symlink(folder / "link.m3u"));
-    EXPECT_EQ(ReadBytes(real), "new\r\n");
+    EXPECT_EQ(test::ReadWhole(real), "new\r\n");
     struct stat st {};
     ASSERT_EQ(::stat(real.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
@@ -217,7 +207,7 @@ TEST(PlaylistWrite, AFailedWriteReturnsFalseAndLeavesTheOldFileWhole) {
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0) << "the write was reported as a success";
-    EXPECT_EQ(ReadBytes(file), old);
+    EXPECT_EQ(test::ReadWhole(file), old);
 
     // A folder that does not let us write (root may write anywhere, so only for other users).
     if (::geteuid() != 0) {
@@ -226,7 +216,7 @@ TEST(PlaylistWrite, AFailedWriteReturnsFalseAndLeavesTheOldFileWhole) {
         ::chmod(locked.c_str(), 0500);
         EXPECT_FALSE(WritePlaylist((locked / "ro.lst").string(), list));
         ::chmod(locked.c_str(), 0700);
-        EXPECT_EQ(ReadBytes(locked / "ro.lst"), old);
+        EXPECT_EQ(test::ReadWhole(locked / "ro.lst"), old);
     }
     // Nothing but what the test made is left in the folder.
     std::size_t entries = std::distance(fs::directory_iterator(folder), fs::directory_iterator());
