@@ -82,6 +82,9 @@ int Parse(TMMWaveIORecord& rec, HMMIO h, FOURCC formType) {
         mmioSeek(h, static_cast<long>(riff.dwDataOffset) + 4, SEEK_FROM_START) < 0) {
         return WIOERR_FILEERROR;
     }
+    // What the writer declared, before any cut: whether the outer size can be trusted decides below
+    // whether the data chunk's own size can.
+    const std::int64_t riffDeclaredEnd = static_cast<std::int64_t>(riff.dwDataOffset) + riff.cksize;
     if (static_cast<std::int64_t>(riff.dwDataOffset) + riff.cksize > fileSize) {
         riff.cksize = static_cast<DWORD>(fileSize - riff.dwDataOffset);
     }
@@ -92,6 +95,7 @@ int Parse(TMMWaveIORecord& rec, HMMIO h, FOURCC formType) {
     bool fmtSeen = false, dataSeen = false, factSeen = false, dataNonZero = false;
     bool nextAfterData = false; // a chunk header was found after the data chunk
     std::int64_t dataEnd = fileSize;
+    std::int64_t dataDeclared = 0; // the data chunk's size as written, before any cut
     std::uint32_t fmtBytes = 0;
     for (;;) {
         MMCKINFO ck;
@@ -103,6 +107,7 @@ int Parse(TMMWaveIORecord& rec, HMMIO h, FOURCC formType) {
             dataEnd = static_cast<std::int64_t>(ck.dwDataOffset) - 8;
         }
         const std::int64_t ckEnd = static_cast<std::int64_t>(ck.dwDataOffset) + ck.cksize;
+        const DWORD declaredSize = ck.cksize;
         if (ckEnd > riffEnd) {
             if (fmtSeen && dataSeen) {
                 break;
@@ -136,6 +141,7 @@ int Parse(TMMWaveIORecord& rec, HMMIO h, FOURCC formType) {
             }
             dataSeen = true;
             dataNonZero = ck.cksize > 0;
+            dataDeclared = declaredSize;
             rec.DataChunk = ck;
             rec.DataOffset = static_cast<std::int32_t>(ck.dwDataOffset);
         } else if (ck.ckid == ckFact) {
@@ -186,6 +192,16 @@ int Parse(TMMWaveIORecord& rec, HMMIO h, FOURCC formType) {
     }
     std::int64_t dataBytes = 0;
     if (dataSeen) {
+        // A finished file says exactly how much audio it holds: its pad byte, an ID3 tag or other
+        // bytes behind the RIFF are not audio. The search for the next chunk is only for writers
+        // that never fixed their sizes: a data size of 0, one past the end of the file, or an outer
+        // size that runs past the file (a streamed placeholder; a missing last pad byte is
+        // forgiven) or does not cover the data it holds.
+        const std::int64_t declaredEnd = rec.DataOffset + dataDeclared;
+        const bool riffTrusted = riffDeclaredEnd <= fileSize + 1 && declaredEnd <= riffDeclaredEnd;
+        if (dataDeclared > 0 && declaredEnd <= fileSize && riffTrusted) {
+            dataEnd = declaredEnd;
+        }
         dataBytes = std::max<std::int64_t>(0, dataEnd - rec.DataOffset);
         dataBytes -= dataBytes % f.nBlockAlign;
     }
