@@ -185,10 +185,15 @@ TEST_F(MpegTest, ChannelSelectionShapesTheFormat) {
     EXPECT_EQ(source.ChannelMode(), cmLeft);
     EXPECT_EQ(source.Mpeg().PWaveFormat()->nChannels, 1);
     EXPECT_EQ(source.Mpeg().PWaveFormat()->nBlockAlign, 2);
-    // The stage passes the new format on at the next notification only.
-    EXPECT_EQ(source.PWaveFormat()->nChannels, 2);
-    source.SetFileName(Fixture("l3_cbr192_dual_48000.mp3"));
+    // The stage hears of the new layout at once, as of a new file: the chain below must not take
+    // the mono data for stereo.
+    ASSERT_NE(source.PWaveFormat(), nullptr);
     EXPECT_EQ(source.PWaveFormat()->nChannels, 1);
+    EXPECT_EQ(source.PWaveFormat()->nAvgBytesPerSec, 2u * 48000);
+    EXPECT_EQ(changes, 2);
+    source.SetChannelMode(cmRight); // same layout: nothing to pass on
+    EXPECT_EQ(changes, 2);
+    source.SetChannelMode(cmLeft);
     source.Opened();
     try {
         source.SetChannelMode(cmBoth);
