@@ -27,6 +27,7 @@ constexpr int kBitRates[2][3][15] = {
      {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160}},
 };
 constexpr int kRates[3] = {44100, 48000, 32000};
+constexpr off_t kFirstFrameWithin = 1 << 20;
 
 bool Parse(const unsigned char* h, Header& out) {
     if (h[0] != 0xFF || (h[1] & 0xE0) != 0xE0) {
@@ -154,7 +155,10 @@ std::vector<FrameSpan> IndexFrames(int fd, off_t size) {
     off_t virt = 0;
     bool inStep = false; // pos is where the last frame taken ended
     Header last;
-    while (pos + 4 <= size) {
+    // Audio starts near the beginning: a file whose first frame is not found within its first MiB
+    // is not an MPEG audio file, and a large file of another kind is not searched to its end.
+    const off_t firstFrameBy = pos + kFirstFrameWithin;
+    while (pos + 4 <= size && (!spans.empty() || pos < firstFrameBy)) {
         Header h;
         const unsigned char* p = w.At(pos, 4);
         if (p == nullptr) {
