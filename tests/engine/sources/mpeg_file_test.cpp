@@ -184,7 +184,7 @@ TEST_F(MpegTest, GarbageBetweenFramesIsNotPlayed) {
     TMMMPEGFile source;
     source.SetFileName(path);
     ASSERT_NE(source.PWaveFormat(), nullptr);
-    EXPECT_EQ(source.Frames(), cleanInfo.Frames);
+    EXPECT_EQ(source.Frames(), int(cleanInfo.Frames));
     source.Opened();
     source.Started();
     auto r = test::PullAll(source, 4608);
