@@ -1,6 +1,7 @@
 #include "platform/mmio.h"
 
 #include <cstring>
+#include <limits>
 
 namespace tunefold::platform {
 
@@ -9,6 +10,9 @@ namespace {
 bool ReadExact(MmioStream& s, void* buffer, long count) {
     return s.Read(buffer, count) == count;
 }
+
+// The furthest offset the streams can seek to.
+constexpr std::int64_t kMaxOffset = std::numeric_limits<long>::max();
 
 DWORD Le32(const std::uint8_t* p) {
     return static_cast<DWORD>(p[0]) | (static_cast<DWORD>(p[1]) << 8) | (static_cast<DWORD>(p[2]) << 16) |
@@ -109,7 +113,7 @@ MMRESULT mmioDescend(HMMIO handle, MMCKINFO& chunk, const MMCKINFO* parent, DWOR
         MMCKINFO found;
         found.ckid = Le32(header);
         found.cksize = Le32(header + 4);
-        found.dwDataOffset = static_cast<DWORD>(pos + 8);
+        found.dwDataOffset = static_cast<std::int64_t>(pos) + 8;
         found.fccType = 0;
         found.dwFlags = 0;
         const bool hasType = found.ckid == FOURCC_RIFF || found.ckid == FOURCC_LIST;
@@ -133,7 +137,7 @@ MMRESULT mmioDescend(HMMIO handle, MMCKINFO& chunk, const MMCKINFO* parent, DWOR
             return MMSYSERR_NOERROR;
         }
         std::int64_t next = static_cast<std::int64_t>(found.dwDataOffset) + found.cksize + (found.cksize & 1);
-        if (next > 0x7FFFFFFF || s.Seek(static_cast<long>(next), SEEK_FROM_START) < 0) {
+        if (next > kMaxOffset || s.Seek(static_cast<long>(next), SEEK_FROM_START) < 0) {
             return MMIOERR_CHUNKNOTFOUND;
         }
     }
@@ -146,10 +150,13 @@ MMRESULT mmioAscend(HMMIO handle, MMCKINFO& chunk, DWORD /*flags*/) {
     MmioStream& s = handle->Stream();
     if ((chunk.dwFlags & MMIO_DIRTY) != 0) {
         long end = s.Seek(0, SEEK_FROM_CURRENT);
-        if (end < 0 || end < static_cast<long>(chunk.dwDataOffset)) {
+        if (end < 0 || end < chunk.dwDataOffset) {
             return MMIOERR_CANNOTSEEK;
         }
-        chunk.cksize = static_cast<DWORD>(end - static_cast<long>(chunk.dwDataOffset));
+        if (end - chunk.dwDataOffset > 0xFFFFFFFF) {
+            return MMIOERR_CANNOTWRITE; // more than a RIFF size can say
+        }
+        chunk.cksize = static_cast<DWORD>(end - chunk.dwDataOffset);
         if ((chunk.cksize & 1) != 0) {
             const std::uint8_t pad = 0;
             if (s.Write(&pad, 1) != 1) {
@@ -164,7 +171,7 @@ MMRESULT mmioAscend(HMMIO handle, MMCKINFO& chunk, DWORD /*flags*/) {
         chunk.dwFlags &= ~MMIO_DIRTY;
     }
     std::int64_t next = static_cast<std::int64_t>(chunk.dwDataOffset) + chunk.cksize + (chunk.cksize & 1);
-    if (next > 0x7FFFFFFF) {
+    if (next > kMaxOffset) {
         return MMIOERR_CANNOTSEEK;
     }
     // A last chunk of odd size often comes without its pad byte: the end of the stream counts.
@@ -203,7 +210,7 @@ MMRESULT mmioCreateChunk(HMMIO handle, MMCKINFO& chunk, DWORD flags) {
     if (s.Write(header, bytes) != bytes) {
         return MMIOERR_CANNOTWRITE;
     }
-    chunk.dwDataOffset = static_cast<DWORD>(pos + 8);
+    chunk.dwDataOffset = static_cast<std::int64_t>(pos) + 8;
     chunk.dwFlags = MMIO_DIRTY;
     return MMSYSERR_NOERROR;
 }

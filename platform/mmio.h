@@ -25,12 +25,13 @@ constexpr FOURCC FOURCC_RIFF = mmioFOURCC('R', 'I', 'F', 'F');
 constexpr FOURCC FOURCC_LIST = mmioFOURCC('L', 'I', 'S', 'T');
 
 // A chunk as descend reports it: the data offset is the file position of the first body byte
-// (for RIFF and LIST the form type is the first four body bytes).
+// (for RIFF and LIST the form type is the first four body bytes). Sizes are the 32-bit unsigned
+// values of the file; offsets are 64-bit, since a RIFF of 4 GiB ends past any 32-bit offset.
 struct MMCKINFO {
     FOURCC ckid = 0;
     DWORD cksize = 0;
     FOURCC fccType = 0;
-    DWORD dwDataOffset = 0;
+    std::int64_t dwDataOffset = 0;
     DWORD dwFlags = 0;
 };
 

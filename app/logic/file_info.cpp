@@ -72,7 +72,7 @@ FileInfo DescribeFile(const std::string& path) {
     // Two blanks after the dash, as the playlist editor writes it.
     result.infoLine = "WAVE - " + std::string(" ") + FormatTagName(rec->Format.get()) + " " +
                       FormatDescription(rec->Format.get());
-    result.lengthMs = SamplesToMs(*rec->Format, rec->TotalSamples);
+    result.lengthMs = WaveSamplesToMs(*rec->Format, rec->TotalSamples);
     WaveIOClose(rec);
     return result;
 }

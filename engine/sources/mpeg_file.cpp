@@ -402,7 +402,13 @@ void TMMMpeg::SetChannelMode(TChannelMode value) {
     }
     Check(MpegDecoder().SetChannelMode(handle_, static_cast<std::int32_t>(value)));
     if (!IsEmpty()) {
+        const WAVEFORMATEX before = format_;
         BuildFormat();
+        // The decoder delivers the new layout from now on: the chain must hear of it as it hears
+        // of a new file, or it would play mono data as stereo at twice the speed.
+        if (std::memcmp(&before, &format_, sizeof before) != 0 && OnChange) {
+            OnChange(this);
+        }
     }
 }
 

@@ -154,34 +154,34 @@ std::int32_t TMMWave::SampleRate() const {
     return PWaveFormat() != nullptr ? static_cast<std::int32_t>(PWaveFormat()->nSamplesPerSec) : 11025;
 }
 
-std::int32_t TMMWave::FileSize() const {
+std::int64_t TMMWave::FileSize() const {
     return record_ != nullptr ? record_->FileSize : 0;
 }
 
-std::int32_t TMMWave::DataSize() const {
+std::int64_t TMMWave::DataSize() const {
     return record_ != nullptr && record_->Format ? FromSamples(record_->TotalSamples) : 0;
 }
 
-std::int32_t TMMWave::ToSamples(std::int32_t value) const {
+std::int64_t TMMWave::ToSamples(std::int64_t value) const {
     const WAVEFORMATEX& f = *record_->Format;
     switch (timeFormat_) {
     case tfMillisecond:
-        return MsToSamples(f, value);
+        return WaveMsToSamples(f, value);
     case tfByte:
-        return BytesToSamples(f, value);
+        return WaveBytesToSamples(f, value);
     case tfSample:
         break;
     }
     return value;
 }
 
-std::int32_t TMMWave::FromSamples(std::int32_t samples) const {
+std::int64_t TMMWave::FromSamples(std::int64_t samples) const {
     const WAVEFORMATEX& f = *record_->Format;
     switch (timeFormat_) {
     case tfMillisecond:
-        return SamplesToMs(f, samples);
+        return WaveSamplesToMs(f, samples);
     case tfByte:
-        return SamplesToBytes(f, samples);
+        return WaveSamplesToBytes(f, samples);
     case tfSample:
         break;
     }
@@ -221,33 +221,33 @@ void TMMWave::CloseFile() {
     bytesLeft_ = 0;
 }
 
-std::int32_t TMMWave::Position() const {
+std::int64_t TMMWave::Position() const {
     if (record_ == nullptr || !record_->Format) {
         return -1;
     }
     return FromSamples(position_);
 }
 
-void TMMWave::SetPosition(std::int32_t value) {
+void TMMWave::SetPosition(std::int64_t value) {
     if (record_ == nullptr || !record_->Format) {
         return;
     }
-    std::int32_t sample = ToSamples(value);
+    std::int64_t sample = ToSamples(value);
     position_ = sample;
     if (!opened_ || record_->Writing) {
         return;
     }
     const WAVEFORMATEX& f = *record_->Format;
-    sample = Clamp(sample, 0, record_->TotalSamples);
+    sample = std::clamp<std::int64_t>(sample, 0, record_->TotalSamples);
     position_ = sample;
-    totalBytes_ = std::min(SamplesToBytes(f, record_->TotalSamples), record_->DataSize);
-    bytesLeft_ = std::max(0, totalBytes_ - SamplesToBytes(f, sample));
+    totalBytes_ = std::min(WaveSamplesToBytes(f, record_->TotalSamples), record_->DataSize);
+    bytesLeft_ = std::max<std::int64_t>(0, totalBytes_ - WaveSamplesToBytes(f, sample));
     if (WaveIOSeek(*record_, sample) != WIOERR_NOERROR && WaveIOSeek(*record_, sample) != WIOERR_NOERROR) {
         throw EMMWaveError("Error seeking file position");
     }
 }
 
-std::int32_t TMMWave::Length() const {
+std::int64_t TMMWave::Length() const {
     return record_ != nullptr && record_->Format ? FromSamples(record_->TotalSamples) : 0;
 }
 
@@ -255,7 +255,7 @@ std::int32_t TMMWave::ReadData(void* buffer, std::int32_t count) {
     if (record_ == nullptr || !record_->Format || bytesLeft_ <= 0 || !opened_) {
         return -1;
     }
-    const std::int32_t want = std::min(std::max(count, 0), bytesLeft_);
+    const auto want = static_cast<std::int32_t>(std::min<std::int64_t>(std::max(count, 0), bytesLeft_));
     auto* out = static_cast<std::uint8_t*>(buffer);
     std::int32_t done = 0;
     while (done < want) {
@@ -274,7 +274,7 @@ std::int32_t TMMWave::ReadData(void* buffer, std::int32_t count) {
         return n;
     }
     bytesLeft_ -= done;
-    position_ = BytesToSamples(*record_->Format, totalBytes_ - bytesLeft_);
+    position_ = WaveBytesToSamples(*record_->Format, totalBytes_ - bytesLeft_);
     return done;
 }
 

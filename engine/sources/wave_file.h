@@ -44,8 +44,9 @@ public:
     WORD FormatTag() const;
     std::string FormatString() const;
     std::int32_t SampleRate() const;
-    std::int32_t FileSize() const;
-    std::int32_t DataSize() const;
+    // Sizes and positions are 64-bit: a WAVE file holds up to 4 GiB of data.
+    std::int64_t FileSize() const;
+    std::int64_t DataSize() const;
     TMMWaveProgress OnProgress;
 
     // Parses a WAVE image in memory (the bytes stay the caller's); observers are told.
@@ -56,10 +57,10 @@ public:
     void OpenFile();
     void CloseFile();
     void ResetFile() {}
-    std::int32_t Position() const;
-    void SetPosition(std::int32_t value);
-    std::int32_t Length() const;
-    std::int32_t BytesLeft() const { return bytesLeft_; }
+    std::int64_t Position() const;
+    void SetPosition(std::int64_t value);
+    std::int64_t Length() const;
+    std::int64_t BytesLeft() const { return bytesLeft_; }
     bool IsEmpty() const { return DataSize() == 0; }
     std::int32_t ReadData(void* buffer, std::int32_t count);
     bool IsOpened() const { return opened_; }
@@ -73,15 +74,15 @@ public:
     void CreateFile(const WAVEFORMATEX& format);
     std::int32_t WriteData(const void* buffer, std::int32_t count);
     bool IsWriting() const { return record_ != nullptr && record_->Writing; }
-    std::int32_t BytesWritten() const { return IsWriting() ? record_->BytesWritten : 0; }
+    std::int64_t BytesWritten() const { return IsWriting() ? record_->BytesWritten : 0; }
 
     // Change notification: called after the file of the wave changed.
     int AddObserver(std::function<void()> callback);
     void RemoveObserver(int id);
 
 private:
-    std::int32_t ToSamples(std::int32_t value) const;
-    std::int32_t FromSamples(std::int32_t samples) const;
+    std::int64_t ToSamples(std::int64_t value) const;
+    std::int64_t FromSamples(std::int64_t samples) const;
     void TakeRecord(PWaveIORecord record);
     void Changed();
 
@@ -91,9 +92,9 @@ private:
     TMMTimeFormats timeFormat_ = tfSample;
     int ioBufferSize_ = 32768;
     bool opened_ = false;
-    std::int32_t position_ = 0; // sample frames
-    std::int32_t bytesLeft_ = 0;
-    std::int32_t totalBytes_ = 0;
+    std::int64_t position_ = 0; // sample frames
+    std::int64_t bytesLeft_ = 0;
+    std::int64_t totalBytes_ = 0;
     int changeLock_ = 0;
     bool changePending_ = false;
     struct Observer {
@@ -143,7 +144,7 @@ private:
     std::uint8_t silence_ = 0;
     bool enabled_ = true;
     bool overwriteExisting_ = true;
-    std::int32_t openPosition_ = 0;
+    std::int64_t openPosition_ = 0;
     bool fileOpened_ = false;
     bool started_ = false;
 };

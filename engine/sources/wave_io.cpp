@@ -78,20 +78,23 @@ int Parse(TMMWaveIORecord& rec, HMMIO h, FOURCC formType) {
         return WIOERR_FILEERROR;
     }
     long fileSize = mmioSeek(h, 0, SEEK_FROM_END);
-    if (fileSize < 0 || fileSize > 0x7FFFFFFF ||
-        mmioSeek(h, static_cast<long>(riff.dwDataOffset) + 4, SEEK_FROM_START) < 0) {
+    if (fileSize < 0 || mmioSeek(h, static_cast<long>(riff.dwDataOffset) + 4, SEEK_FROM_START) < 0) {
         return WIOERR_FILEERROR;
     }
+    // What the writer declared, before any cut: whether the outer size can be trusted decides below
+    // whether the data chunk's own size can.
+    const std::int64_t riffDeclaredEnd = static_cast<std::int64_t>(riff.dwDataOffset) + riff.cksize;
     if (static_cast<std::int64_t>(riff.dwDataOffset) + riff.cksize > fileSize) {
         riff.cksize = static_cast<DWORD>(fileSize - riff.dwDataOffset);
     }
     const std::int64_t riffEnd = static_cast<std::int64_t>(riff.dwDataOffset) + riff.cksize;
     rec.RiffChunk = riff;
-    rec.FileSize = static_cast<std::int32_t>(fileSize);
+    rec.FileSize = fileSize;
 
     bool fmtSeen = false, dataSeen = false, factSeen = false, dataNonZero = false;
     bool nextAfterData = false; // a chunk header was found after the data chunk
     std::int64_t dataEnd = fileSize;
+    std::int64_t dataDeclared = 0; // the data chunk's size as written, before any cut
     std::uint32_t fmtBytes = 0;
     for (;;) {
         MMCKINFO ck;
@@ -103,6 +106,7 @@ int Parse(TMMWaveIORecord& rec, HMMIO h, FOURCC formType) {
             dataEnd = static_cast<std::int64_t>(ck.dwDataOffset) - 8;
         }
         const std::int64_t ckEnd = static_cast<std::int64_t>(ck.dwDataOffset) + ck.cksize;
+        const DWORD declaredSize = ck.cksize;
         if (ckEnd > riffEnd) {
             if (fmtSeen && dataSeen) {
                 break;
@@ -136,8 +140,9 @@ int Parse(TMMWaveIORecord& rec, HMMIO h, FOURCC formType) {
             }
             dataSeen = true;
             dataNonZero = ck.cksize > 0;
+            dataDeclared = declaredSize;
             rec.DataChunk = ck;
-            rec.DataOffset = static_cast<std::int32_t>(ck.dwDataOffset);
+            rec.DataOffset = ck.dwDataOffset;
         } else if (ck.ckid == ckFact) {
             if (factSeen) {
                 break;
@@ -186,6 +191,16 @@ int Parse(TMMWaveIORecord& rec, HMMIO h, FOURCC formType) {
     }
     std::int64_t dataBytes = 0;
     if (dataSeen) {
+        // A finished file says exactly how much audio it holds: its pad byte, an ID3 tag or other
+        // bytes behind the RIFF are not audio. The search for the next chunk is only for writers
+        // that never fixed their sizes: a data size of 0, one past the end of the file, or an outer
+        // size that runs past the file (a streamed placeholder; a missing last pad byte is
+        // forgiven) or does not cover the data it holds.
+        const std::int64_t declaredEnd = rec.DataOffset + dataDeclared;
+        const bool riffTrusted = riffDeclaredEnd <= fileSize + 1 && declaredEnd <= riffDeclaredEnd;
+        if (dataDeclared > 0 && declaredEnd <= fileSize && riffTrusted) {
+            dataEnd = declaredEnd;
+        }
         dataBytes = std::max<std::int64_t>(0, dataEnd - rec.DataOffset);
         dataBytes -= dataBytes % f.nBlockAlign;
     }
@@ -200,8 +215,8 @@ int Parse(TMMWaveIORecord& rec, HMMIO h, FOURCC formType) {
     if (f.nAvgBytesPerSec == 0 || f.nSamplesPerSec == 0) {
         return WIOERR_BADFORMAT;
     }
-    rec.DataSize = static_cast<std::int32_t>(dataBytes);
-    rec.TotalSamples = BytesToSamples(f, rec.DataSize);
+    rec.DataSize = dataBytes;
+    rec.TotalSamples = WaveBytesToSamples(f, rec.DataSize);
     rec.EndSample = rec.TotalSamples;
     rec.Position = 0;
     rec.BytesLeft = 0;
@@ -209,6 +224,46 @@ int Parse(TMMWaveIORecord& rec, HMMIO h, FOURCC formType) {
 }
 
 } // namespace
+
+namespace {
+
+// a * b / c rounded as the framework's MulDivRound rounds (half away from zero), for a of up to
+// 63 bits and b, c of up to 32 bits: the product is split so that nothing overflows.
+std::int64_t MulDivRound64(std::int64_t a, std::int64_t b, std::int64_t c) {
+    if (c <= 0 || b < 0) {
+        return -1;
+    }
+    if (a < 0) {
+        return -MulDivRound64(-a, b, c);
+    }
+    const std::int64_t q = a / c;
+    const auto rb = static_cast<std::uint64_t>(a % c) * static_cast<std::uint64_t>(b);
+    const auto uc = static_cast<std::uint64_t>(c);
+    return q * b + static_cast<std::int64_t>(rb / uc) + static_cast<std::int64_t>((2 * (rb % uc)) / uc);
+}
+
+std::int64_t RoundUpToBlock64(std::int64_t bytes, WORD blockAlign) {
+    if (blockAlign == 0) {
+        return bytes;
+    }
+    const std::int64_t rest = bytes % blockAlign;
+    return rest == 0 ? bytes : bytes + (blockAlign - rest);
+}
+
+} // namespace
+
+std::int64_t WaveBytesToSamples(const WAVEFORMATEX& f, std::int64_t bytes) {
+    return MulDivRound64(bytes, f.nSamplesPerSec, f.nAvgBytesPerSec);
+}
+std::int64_t WaveSamplesToBytes(const WAVEFORMATEX& f, std::int64_t samples) {
+    return RoundUpToBlock64(MulDivRound64(samples, f.nAvgBytesPerSec, f.nSamplesPerSec), f.nBlockAlign);
+}
+std::int64_t WaveSamplesToMs(const WAVEFORMATEX& f, std::int64_t samples) {
+    return MulDivRound64(samples, 1000, f.nSamplesPerSec);
+}
+std::int64_t WaveMsToSamples(const WAVEFORMATEX& f, std::int64_t ms) {
+    return MulDivRound64(ms, f.nSamplesPerSec, 1000);
+}
 
 int WaveIOOpenInfo(PWaveIORecord& record, const std::string& name, FOURCC formType, int mode,
                    const TMMWaveMemory* memory) {
@@ -266,7 +321,7 @@ int WaveIOSetBuffer(TMMWaveIORecord& record, long size) {
     return mmioSetBuffer(record.Handle, size) == MMSYSERR_NOERROR ? WIOERR_NOERROR : WIOERR_NOMEMORY;
 }
 
-int WaveIOSeek(TMMWaveIORecord& record, std::int32_t sample) {
+int WaveIOSeek(TMMWaveIORecord& record, std::int64_t sample) {
     if (sample < 0 || record.Handle == nullptr || !record.Format) {
         return WIOERR_FILEERROR;
     }
@@ -278,13 +333,13 @@ int WaveIOSeek(TMMWaveIORecord& record, std::int32_t sample) {
         return WIOERR_FILEERROR;
     }
     const WAVEFORMATEX& f = *record.Format;
-    std::int32_t offset = std::min(SamplesToBytes(f, sample), record.DataSize);
-    if (mmioSeek(record.Handle, offset, SEEK_FROM_CURRENT) < 0) {
+    const std::int64_t offset = std::min(WaveSamplesToBytes(f, sample), record.DataSize);
+    if (mmioSeek(record.Handle, static_cast<long>(offset), SEEK_FROM_CURRENT) < 0) {
         return WIOERR_FILEERROR;
     }
-    std::int32_t total = std::min(SamplesToBytes(f, record.TotalSamples), record.DataSize);
-    record.BytesLeft = std::max(0, total - offset);
-    record.Position = BytesToSamples(f, offset);
+    const std::int64_t total = std::min(WaveSamplesToBytes(f, record.TotalSamples), record.DataSize);
+    record.BytesLeft = std::max<std::int64_t>(0, total - offset);
+    record.Position = WaveBytesToSamples(f, offset);
     return WIOERR_NOERROR;
 }
 
@@ -295,7 +350,7 @@ std::int32_t WaveIORead(TMMWaveIORecord* record, void* buffer, std::int32_t coun
     if (record->BytesLeft <= 0) {
         return -1;
     }
-    std::int32_t want = std::min(std::max(count, 0), record->BytesLeft);
+    const auto want = static_cast<long>(std::min<std::int64_t>(std::max(count, 0), record->BytesLeft));
     long got = mmioRead(record->Handle, buffer, want);
     if (got < 0) {
         got = 0;
@@ -303,9 +358,9 @@ std::int32_t WaveIORead(TMMWaveIORecord* record, void* buffer, std::int32_t coun
     if (got < count) {
         record->BytesLeft = 0; // a short read marks the end
     } else {
-        record->BytesLeft = std::max<std::int32_t>(0, record->BytesLeft - static_cast<std::int32_t>(got));
+        record->BytesLeft = std::max<std::int64_t>(0, record->BytesLeft - got);
     }
-    record->Position = record->TotalSamples - BytesToSamples(*record->Format, record->BytesLeft);
+    record->Position = record->TotalSamples - WaveBytesToSamples(*record->Format, record->BytesLeft);
     return static_cast<std::int32_t>(got);
 }
 
@@ -319,13 +374,13 @@ int FinishWritten(TMMWaveIORecord& record) {
     if (mmioAscend(h, record.DataChunk, 0) != MMSYSERR_NOERROR) {
         code = WIOERR_FILEERROR;
     }
-    record.DataSize = static_cast<std::int32_t>(record.DataChunk.cksize);
-    record.TotalSamples = record.Format ? BytesToSamples(*record.Format, record.DataSize) : 0;
+    record.DataSize = record.DataChunk.cksize;
+    record.TotalSamples = record.Format ? WaveBytesToSamples(*record.Format, record.DataSize) : 0;
     record.EndSample = record.TotalSamples;
     MMCKINFO fact;
     fact.ckid = ckFact;
     std::uint8_t count[4];
-    std::uint32_t n = static_cast<std::uint32_t>(std::max(0, record.TotalSamples));
+    const auto n = static_cast<std::uint32_t>(std::clamp<std::int64_t>(record.TotalSamples, 0, 0xFFFFFFFF));
     for (int i = 0; i < 4; ++i) {
         count[i] = static_cast<std::uint8_t>(n >> (8 * i));
     }
@@ -361,7 +416,7 @@ int FinishWritten(TMMWaveIORecord& record) {
         code = WIOERR_FILEERROR;
     }
     long size = mmioSeek(h, 0, SEEK_FROM_END);
-    record.FileSize = size < 0 ? 0 : static_cast<std::int32_t>(size);
+    record.FileSize = size < 0 ? 0 : size;
     record.Writing = false;
     return code;
 }
@@ -421,7 +476,7 @@ int WaveIOCreate(PWaveIORecord& record, const std::string& name, const WAVEFORMA
         mmioClose(h);
         return WIOERR_FILEERROR;
     }
-    rec->DataOffset = static_cast<std::int32_t>(rec->DataChunk.dwDataOffset);
+    rec->DataOffset = rec->DataChunk.dwDataOffset;
     rec->Writing = true;
     record = rec.release();
     return WIOERR_NOERROR;

@@ -50,13 +50,14 @@ struct TMMWaveIORecord {
     platform::HMMIO Handle = nullptr;
     platform::MMCKINFO RiffChunk;
     platform::MMCKINFO DataChunk;
-    std::int32_t FileSize = 0;
-    std::int32_t DataSize = 0;
-    std::int32_t DataOffset = 0;
-    std::int32_t TotalSamples = 0;
-    std::int32_t EndSample = 0;
-    std::int32_t BytesLeft = 0;
-    std::int32_t Position = 0;
+    // Sizes, offsets and positions are 64-bit: a RIFF file holds up to 4 GiB of data.
+    std::int64_t FileSize = 0;
+    std::int64_t DataSize = 0;
+    std::int64_t DataOffset = 0;
+    std::int64_t TotalSamples = 0;
+    std::int64_t EndSample = 0;
+    std::int64_t BytesLeft = 0;
+    std::int64_t Position = 0;
     std::string FileName;
     std::vector<TMMDispEntry> DispList;
     std::vector<std::uint8_t> InfoBody; // the INFO list body after its form type
@@ -66,9 +67,16 @@ struct TMMWaveIORecord {
     TMMWaveMemory Memory;
     // Set for a record created for writing: the data chunk is open and sizes are fixed on close.
     bool Writing = false;
-    std::int32_t BytesWritten = 0;
+    std::int64_t BytesWritten = 0;
 };
 using PWaveIORecord = TMMWaveIORecord*;
+
+// The format conversions of the framework (same rounding) for the 64-bit sizes and positions of
+// wave files.
+std::int64_t WaveBytesToSamples(const WAVEFORMATEX& format, std::int64_t bytes);
+std::int64_t WaveSamplesToBytes(const WAVEFORMATEX& format, std::int64_t samples);
+std::int64_t WaveSamplesToMs(const WAVEFORMATEX& format, std::int64_t samples);
+std::int64_t WaveMsToSamples(const WAVEFORMATEX& format, std::int64_t ms);
 
 // Parses a WAVE file (mode wioFile: `name` is a file name) or a memory image (modes wioResource
 // and wioMemory: `memory` describes it). 0 and a new record with its file closed, or a code and
@@ -78,7 +86,7 @@ int WaveIOOpenInfo(PWaveIORecord& record, const std::string& name, platform::FOU
 bool IsWaveFile(const std::string& name, int mode);
 int WaveIOReopen(TMMWaveIORecord& record);
 int WaveIOSetBuffer(TMMWaveIORecord& record, long size);
-int WaveIOSeek(TMMWaveIORecord& record, std::int32_t sample);
+int WaveIOSeek(TMMWaveIORecord& record, std::int64_t sample);
 // Bytes read, 0 when the file yields nothing, -1 without an open file or when no bytes are left.
 std::int32_t WaveIORead(TMMWaveIORecord* record, void* buffer, std::int32_t count);
 // Closes the file (a record being written gets its sizes, fact chunk and metadata first) and frees

@@ -6,6 +6,8 @@
 // core while the rest of the chain runs on another.
 #include "platform/mpeg/mmmpeg.h"
 
+#include "platform/mpeg/frame_index.h"
+
 #include <fcntl.h>
 #include <mpg123.h>
 #include <sys/stat.h>
@@ -163,6 +165,8 @@ void EnsureInit() {
 // The engine's own file reading asks for a frame header, then a frame body, each with its own system
 // call (twice over the file: once for the scan, once for decoding). This reader serves those small
 // reads from a 64 KB window of the file, and seeks inside the window without touching the file.
+// The engine reads only the file's frames (see frame_index.h), as one stream without gaps: bytes
+// between frames that are not audio never reach it.
 class BufferedFile {
 public:
     static BufferedFile* Open(const std::string& name) {
@@ -178,9 +182,19 @@ public:
             return nullptr;
         }
         ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-        auto* file = new (std::nothrow) BufferedFile(fd, st.st_size);
+        auto* file = new (std::nothrow) BufferedFile(fd);
         if (file == nullptr) {
             ::close(fd);
+            return nullptr;
+        }
+        try {
+            file->spans_ = mmmpeg::IndexFrames(fd, st.st_size);
+        } catch (const std::bad_alloc&) {
+            delete file;
+            return nullptr;
+        }
+        if (!file->spans_.empty()) {
+            file->size_ = file->spans_.back().virt + file->spans_.back().length;
         }
         return file;
     }
@@ -202,39 +216,64 @@ public:
 private:
     static constexpr size_t kWindow = 64 * 1024;
 
-    BufferedFile(int fd, off_t size) : fd_(fd), size_(size), window_(kWindow) {}
+    explicit BufferedFile(int fd) : fd_(fd), window_(kWindow) {}
+
+    // The run of frames that holds stream position pos_ (pos_ < size_).
+    const mmmpeg::FrameSpan& SpanAtPos() {
+        const mmmpeg::FrameSpan* s = &spans_[span_];
+        if (pos_ < s->virt || pos_ >= s->virt + s->length) {
+            auto it = std::upper_bound(spans_.begin(), spans_.end(), pos_,
+                                       [](off_t v, const mmmpeg::FrameSpan& f) { return v < f.virt; });
+            span_ = static_cast<size_t>(it - spans_.begin()) - 1;
+            s = &spans_[span_];
+        }
+        return *s;
+    }
 
     mpg123_ssize_t ReadAt(unsigned char* out, size_t count) {
         size_t done = 0;
-        while (done < count) {
-            if (pos_ >= windowStart_ && pos_ < windowStart_ + static_cast<off_t>(windowLen_)) {
-                size_t at = static_cast<size_t>(pos_ - windowStart_);
-                size_t n = std::min(windowLen_ - at, count - done);
-                std::memcpy(out + done, window_.data() + at, n);
-                done += n;
-                pos_ += static_cast<off_t>(n);
-                continue;
-            }
-            ssize_t got = 0;
-            if (count - done >= kWindow) {
-                got = ::pread(fd_, out + done, count - done, pos_); // large reads skip the window
-                if (got > 0) {
-                    done += static_cast<size_t>(got);
-                    pos_ += got;
-                }
-            } else {
-                got = ::pread(fd_, window_.data(), kWindow, pos_);
-                windowStart_ = pos_;
-                windowLen_ = got > 0 ? static_cast<size_t>(got) : 0;
-            }
-            if (got < 0 && errno == EINTR) {
-                continue;
-            }
+        while (done < count && pos_ < size_) {
+            const mmmpeg::FrameSpan& span = SpanAtPos();
+            const off_t real = span.real + (pos_ - span.virt);
+            const size_t want = static_cast<size_t>(
+                std::min<off_t>(static_cast<off_t>(count - done), span.virt + span.length - pos_));
+            ssize_t got = ReadReal(real, out + done, want);
             if (got <= 0) {
                 return got < 0 && done == 0 ? -1 : static_cast<mpg123_ssize_t>(done);
             }
+            done += static_cast<size_t>(got);
+            pos_ += got;
         }
         return static_cast<mpg123_ssize_t>(done);
+    }
+
+    // Up to `count` bytes at file offset `real`: 0 at the end of the file, -1 on an error.
+    ssize_t ReadReal(off_t real, unsigned char* out, size_t count) {
+        for (;;) {
+            if (real >= windowStart_ && real < windowStart_ + static_cast<off_t>(windowLen_)) {
+                size_t at = static_cast<size_t>(real - windowStart_);
+                size_t n = std::min(windowLen_ - at, count);
+                std::memcpy(out, window_.data() + at, n);
+                return static_cast<ssize_t>(n);
+            }
+            ssize_t got = 0;
+            if (count >= kWindow) {
+                got = ::pread(fd_, out, count, real); // large reads skip the window
+                if (got >= 0) {
+                    return got;
+                }
+            } else {
+                got = ::pread(fd_, window_.data(), kWindow, real);
+                windowStart_ = real;
+                windowLen_ = got > 0 ? static_cast<size_t>(got) : 0;
+                if (got == 0) {
+                    return 0;
+                }
+            }
+            if (got < 0 && errno != EINTR) {
+                return -1;
+            }
+        }
     }
 
     off_t SeekTo(off_t offset, int whence) {
@@ -248,11 +287,13 @@ private:
     }
 
     int fd_;
-    off_t size_;
+    std::vector<mmmpeg::FrameSpan> spans_;
+    size_t span_ = 0;
+    off_t size_ = 0; // of the stream of frames
     std::vector<unsigned char> window_;
     off_t windowStart_ = 0;
     size_t windowLen_ = 0;
-    off_t pos_ = 0;
+    off_t pos_ = 0; // in the stream of frames
 };
 
 // Output: signed 16-bit at the stream's own rate; one channel when a single channel is selected.

@@ -137,6 +137,65 @@ TEST_F(MpegTest, DecodedPcmMatchesMpg123OnEveryFixture) {
     }
 }
 
+// The largest absolute 16-bit sample of a stream.
+int Peak16(const std::vector<std::uint8_t>& pcm) {
+    int peak = 0;
+    for (std::size_t i = 0; i + 1 < pcm.size(); i += 2) {
+        peak =
+            std::max(peak, std::abs(static_cast<int>(static_cast<std::int16_t>(pcm[i] | (pcm[i + 1] << 8)))));
+    }
+    return peak;
+}
+
+TEST_F(MpegTest, GarbageBetweenFramesIsNotPlayed) {
+    // Random bytes spliced in after every third frame of a lame-made MPEG-1 layer III stream: any
+    // run of them that looks like a frame header must not be decoded into a click. The frames are
+    // walked by their headers (128 kbit/s at 44100 Hz: 417 bytes, 418 with the padding bit).
+    const auto clean = test::ReadBytes(Fixture("l3_cbr128_joint_44100.mp3"));
+    std::mt19937 random(20261210);
+    std::vector<std::uint8_t> spliced;
+    std::size_t pos = 0;
+    int frames = 0;
+    while (pos + 4 <= clean.size() && clean[pos] == 0xFF && (clean[pos + 1] & 0xE0) == 0xE0) {
+        ASSERT_EQ(clean[pos + 2] >> 4, 9) << "a 128 kbit/s frame";
+        const std::size_t length = 417 + ((clean[pos + 2] >> 1) & 1);
+        ASSERT_LE(pos + length, clean.size());
+        spliced.insert(spliced.end(), clean.begin() + static_cast<long>(pos),
+                       clean.begin() + static_cast<long>(pos + length));
+        pos += length;
+        if (++frames % 3 == 0) {
+            const std::size_t junk = 40 + random() % 700;
+            for (std::size_t i = 0; i < junk; ++i) {
+                // Sync-like bytes are common in the junk, as they are in damaged streams.
+                spliced.push_back(random() % 4 == 0 ? 0xFF : static_cast<std::uint8_t>(random()));
+            }
+        }
+    }
+    ASSERT_GT(frames, 80);
+    spliced.insert(spliced.end(), clean.begin() + static_cast<long>(pos), clean.end()); // the ID3v1 tag
+    const std::string path = (test::Sandbox() / "spliced.mp3").string();
+    test::WriteFile(path, spliced);
+
+    const auto reference = test::ReadBytes(Fixture("l3_cbr128_joint_44100.s16"));
+    const int musicPeak = Peak16(reference);
+    ASSERT_GT(musicPeak, 10000);
+    TMMMpegInfo cleanInfo{};
+    ASSERT_TRUE(GetMpegFileInfo(Fixture("l3_cbr128_joint_44100.mp3"), cleanInfo));
+    TMMMPEGFile source;
+    source.SetFileName(path);
+    ASSERT_NE(source.PWaveFormat(), nullptr);
+    EXPECT_EQ(source.Frames(), int(cleanInfo.Frames));
+    source.Opened();
+    source.Started();
+    auto r = test::PullAll(source, 4608);
+    source.Closed();
+    ASSERT_TRUE(r.ended);
+    EXPECT_LE(Peak16(r.data), musicPeak) << "clicks from false frames";
+    // Every real frame is there and decodes as in the clean file.
+    EXPECT_EQ(r.data.size(), reference.size());
+    EXPECT_LE(test::Compare16(r.data, reference).maxAbs, 1);
+}
+
 TEST_F(MpegTest, PositionDecodesForwardFromTwoFramesBefore) {
     TMMMPEGFile source;
     source.SetFileName(Fixture("l2_joint_192_44100.mp2"));
@@ -185,10 +244,15 @@ TEST_F(MpegTest, ChannelSelectionShapesTheFormat) {
     EXPECT_EQ(source.ChannelMode(), cmLeft);
     EXPECT_EQ(source.Mpeg().PWaveFormat()->nChannels, 1);
     EXPECT_EQ(source.Mpeg().PWaveFormat()->nBlockAlign, 2);
-    // The stage passes the new format on at the next notification only.
-    EXPECT_EQ(source.PWaveFormat()->nChannels, 2);
-    source.SetFileName(Fixture("l3_cbr192_dual_48000.mp3"));
+    // The stage hears of the new layout at once, as of a new file: the chain below must not take
+    // the mono data for stereo.
+    ASSERT_NE(source.PWaveFormat(), nullptr);
     EXPECT_EQ(source.PWaveFormat()->nChannels, 1);
+    EXPECT_EQ(source.PWaveFormat()->nAvgBytesPerSec, 2u * 48000);
+    EXPECT_EQ(changes, 2);
+    source.SetChannelMode(cmRight); // same layout: nothing to pass on
+    EXPECT_EQ(changes, 2);
+    source.SetChannelMode(cmLeft);
     source.Opened();
     try {
         source.SetChannelMode(cmBoth);

@@ -2,6 +2,9 @@
 // silence, and the file the sink mode writes.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstring>
 #include <filesystem>
 
@@ -72,6 +75,87 @@ TEST(Wave, PropertiesAndPositionsByTimeFormat) {
     // A position set while closed is only remembered.
     wave.SetPosition(1234);
     EXPECT_EQ(wave.Position(), 1234);
+}
+
+// A sparse file of `size` bytes that starts with `header` and holds `patches` at their offsets;
+// removed again when the test ends.
+struct SparseFile {
+    std::string path;
+    SparseFile(const std::string& name, const std::vector<std::uint8_t>& header, std::int64_t size,
+               const std::vector<std::pair<std::int64_t, std::vector<std::uint8_t>>>& patches)
+        : path((test::Sandbox() / name).string()) {
+        int fd = ::open(path.c_str(), O_CREAT | O_TRUNC | O_WRONLY | O_CLOEXEC, 0644);
+        ok = fd >= 0 &&
+             ::pwrite(fd, header.data(), header.size(), 0) == static_cast<ssize_t>(header.size()) &&
+             ::ftruncate(fd, size) == 0;
+        for (const auto& [offset, bytes] : patches) {
+            ok = ok && ::pwrite(fd, bytes.data(), bytes.size(), offset) == static_cast<ssize_t>(bytes.size());
+        }
+        if (fd >= 0) {
+            ::close(fd);
+        }
+    }
+    ~SparseFile() { ::unlink(path.c_str()); }
+    bool ok = false;
+};
+
+TEST(Wave, FilesPastTwoAndFourGiBParseSeekAndRead) {
+    // 16-bit stereo, a data chunk of 3 GiB: sizes, positions and seeks beyond 31 bits.
+    const std::uint32_t dataBytes = 0xC0000000u;
+    RiffBuilder b;
+    b.Pcm(2, 44100, 16).Str("data").U32(dataBytes);
+    const auto header = RiffBuilder::Wave(b, 4 + 24 + 8 + static_cast<std::int64_t>(dataBytes));
+    const std::int64_t dataOffset = static_cast<std::int64_t>(header.size());
+    const std::int64_t lastFrame = dataBytes / 4 - 1;
+    const std::vector<std::uint8_t> marker = {1, 2, 3, 4, 5, 6, 7, 8};
+    SparseFile big("big.wav", header, dataOffset + dataBytes, {{dataOffset + (lastFrame - 1) * 4, marker}});
+    ASSERT_TRUE(big.ok);
+    TMMWave wave;
+    wave.SetFileName(big.path);
+    EXPECT_EQ(wave.FileSize(), dataOffset + dataBytes);
+    EXPECT_EQ(wave.DataSize(), lastFrame + 1);
+    wave.SetTimeFormat(tfByte);
+    EXPECT_EQ(wave.Length(), static_cast<std::int64_t>(dataBytes));
+    wave.SetTimeFormat(tfMillisecond);
+    EXPECT_EQ(wave.Length(), 18260915); // 805306368 frames at 44100 Hz
+    wave.SetTimeFormat(tfSample);
+    wave.OpenFile();
+    wave.SetPosition(lastFrame - 1);
+    EXPECT_EQ(wave.Position(), lastFrame - 1);
+    EXPECT_EQ(wave.BytesLeft(), 8);
+    std::uint8_t buf[64] = {};
+    ASSERT_EQ(wave.ReadData(buf, sizeof buf), 8);
+    EXPECT_EQ(std::memcmp(buf, marker.data(), 8), 0);
+    EXPECT_EQ(wave.Position(), lastFrame + 1);
+    wave.CloseFile();
+
+    // Close to 4 GiB of data with an INFO list behind it, whose header lies past 32-bit offsets.
+    const std::uint32_t hugeBytes = 0xFFFFFF00u;
+    RiffBuilder info;
+    info.Chunk("INAM", {'B', 'i', 'g', 0});
+    std::vector<std::uint8_t> list = {'I', 'N', 'F', 'O'};
+    list.insert(list.end(), info.bytes.begin(), info.bytes.end());
+    RiffBuilder listChunk;
+    listChunk.Chunk("LIST", list);
+    RiffBuilder h;
+    h.Pcm(1, 8000, 8).Str("data").U32(hugeBytes);
+    const auto hugeHeader =
+        RiffBuilder::Wave(h, 4 + 24 + 8 + static_cast<std::int64_t>(hugeBytes) + listChunk.Size());
+    const std::int64_t listAt = static_cast<std::int64_t>(hugeHeader.size()) + hugeBytes;
+    SparseFile huge("huge.wav", hugeHeader, listAt + static_cast<std::int64_t>(listChunk.Size()),
+                    {{listAt, listChunk.bytes}, {listAt - 1, {0x42}}});
+    ASSERT_TRUE(huge.ok);
+    PWaveIORecord rec = nullptr;
+    ASSERT_EQ(WaveIOOpenInfo(rec, huge.path, platform::mmioFOURCC('W', 'A', 'V', 'E'), wioFile), 0);
+    EXPECT_EQ(rec->DataSize, static_cast<std::int64_t>(hugeBytes));
+    EXPECT_EQ(rec->TotalSamples, static_cast<std::int64_t>(hugeBytes));
+    ASSERT_EQ(rec->InfoList.size(), 1u) << "the list past 4 GiB is found";
+    ASSERT_EQ(WaveIOReopen(*rec), 0);
+    ASSERT_EQ(WaveIOSeek(*rec, rec->TotalSamples - 1), 0);
+    std::uint8_t last = 0;
+    EXPECT_EQ(WaveIORead(rec, &last, 1), 1);
+    EXPECT_EQ(last, 0x42);
+    WaveIOClose(rec);
 }
 
 TEST(Wave, FileNamesAndTheirErrors) {

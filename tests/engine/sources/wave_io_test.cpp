@@ -1,6 +1,9 @@
 // The chunk rules of the WAVE parser, on images built byte by byte.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstring>
+
 #include "engine/sources/wave_io.h"
 #include "support/riff_builder.h"
 #include "support/test_env.h"
@@ -37,9 +40,9 @@ TEST(WaveIO, ShortFmtAndRepairedDerivedFields) {
     EXPECT_EQ(f.cbSize, 0);
     EXPECT_EQ(f.nBlockAlign, 4);
     EXPECT_EQ(f.nAvgBytesPerSec, 4u * 22050);
-    // 41 data bytes + pad byte to end of file = 42, a multiple of the stored block 2.
-    EXPECT_EQ(p.rec->DataSize, 42);
-    EXPECT_EQ(p.rec->TotalSamples, BytesToSamples(f, 42));
+    // 41 data bytes (the pad byte behind them is not audio), rounded down by the stored block 2.
+    EXPECT_EQ(p.rec->DataSize, 40);
+    EXPECT_EQ(p.rec->TotalSamples, BytesToSamples(f, 40));
     EXPECT_EQ(p.rec->EndSample, p.rec->TotalSamples);
     EXPECT_EQ(p.rec->DataOffset, 12 + 8 + 16 + 8);
 }
@@ -82,6 +85,99 @@ TEST(WaveIO, DataExtentEndsAtTheNextChunkHeaderOrTheFileEnd) {
     ASSERT_EQ(r.code, 0);
     EXPECT_EQ(r.rec->DataSize, 60);
     EXPECT_EQ(r.rec->RiffChunk.cksize, r.rec->FileSize - 8u);
+}
+
+// What sox, the reference decoder, makes of a file: its samples as unsigned 8-bit bytes.
+std::vector<std::uint8_t> SoxBytes(const std::string& path) {
+    std::vector<std::uint8_t> out;
+    FILE* p = popen(("sox -V1 '" + path + "' -t raw -e unsigned -b 8 - 2>/dev/null").c_str(), "r");
+    if (p == nullptr) {
+        return out;
+    }
+    std::uint8_t buffer[4096];
+    std::size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, p)) > 0) {
+        out.insert(out.end(), buffer, buffer + n);
+    }
+    pclose(p);
+    return out;
+}
+
+// The bytes the parser takes for audio, read as playing reads them.
+std::vector<std::uint8_t> PlayedBytes(const std::string& path) {
+    std::vector<std::uint8_t> out;
+    Parsed p;
+    p.code = WaveIOOpenInfo(p.rec, path, kWave, wioFile);
+    if (p.code != 0 || WaveIOReopen(*p.rec) != 0) {
+        ADD_FAILURE() << "cannot parse " << path;
+        return out;
+    }
+    std::uint8_t buffer[4096];
+    std::int32_t n;
+    while ((n = WaveIORead(p.rec, buffer, sizeof buffer)) > 0) {
+        out.insert(out.end(), buffer, buffer + n);
+    }
+    EXPECT_EQ(static_cast<std::int64_t>(out.size()), p.rec->DataSize);
+    return out;
+}
+
+TEST(WaveIO, AFinishedFileHoldsTheAudioItsDataChunkDeclares) {
+    // 8-bit mono of an odd length: its pad byte (0, a full-scale click) and whatever follows the
+    // RIFF are not audio. No audio byte is 0, so a stray pad byte shows.
+    std::vector<std::uint8_t> audio(20001);
+    for (std::size_t i = 0; i < audio.size(); ++i) {
+        audio[i] = static_cast<std::uint8_t>(100 + i % 101);
+    }
+    std::vector<std::uint8_t> tag(128, 'x');
+    std::memcpy(tag.data(), "TAG", 3);
+    RiffBuilder info;
+    info.Chunk("INAM", {'S', 'o', 'n', 'g', 0});
+    std::vector<std::uint8_t> list = {'I', 'N', 'F', 'O'};
+    list.insert(list.end(), info.bytes.begin(), info.bytes.end());
+
+    struct Case {
+        const char* name;
+        std::vector<std::uint8_t> image;
+        std::size_t expected;
+    };
+    std::vector<Case> cases;
+    RiffBuilder padded;
+    padded.Pcm(1, 8000, 8).Chunk("data", audio);
+    cases.push_back({"padded", RiffBuilder::Wave(padded), 20001});
+    auto tagged = RiffBuilder::Wave(padded);
+    tagged.insert(tagged.end(), tag.begin(), tag.end()); // ID3v1 behind a correctly sized RIFF
+    cases.push_back({"id3_after_riff", tagged, 20001});
+    RiffBuilder listed = padded;
+    listed.Chunk("LIST", list);
+    cases.push_back({"list_after_data", RiffBuilder::Wave(listed), 20001});
+    RiffBuilder unpadded;
+    unpadded.Pcm(1, 8000, 8).Chunk("data", audio, false);
+    cases.push_back({"no_pad_byte", RiffBuilder::Wave(unpadded, unpadded.Size() + 5), 20001});
+    // A size past the end (a streamed writer's placeholder): everything to the end of the file.
+    RiffBuilder streamed;
+    streamed.Pcm(1, 8000, 8).Str("data").U32(0xFFFFFFFFu).Raw(audio.data(), audio.size());
+    streamed.Raw(tag.data(), tag.size());
+    cases.push_back({"size_past_end", RiffBuilder::Wave(streamed), 20001 + 128});
+
+    const std::string path = (test::Sandbox() / "extent.wav").string();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::WriteFile(path, c.image);
+        const auto ours = PlayedBytes(path);
+        EXPECT_EQ(ours.size(), c.expected);
+        const auto sox = SoxBytes(path);
+        ASSERT_FALSE(sox.empty()) << "sox gave nothing";
+        EXPECT_TRUE(ours == sox) << "ours " << ours.size() << " bytes, sox " << sox.size();
+    }
+
+    // An outer size that does not cover the data it holds: the sizes contradict each other, so the
+    // data runs to the end of the file, as it does for a data size of 0 that nothing follows.
+    RiffBuilder stale;
+    stale.Pcm(1, 8000, 8).Chunk("data", audio, false);
+    auto staleImage = RiffBuilder::Wave(stale, 4 + 24 + 8 + 1000);
+    staleImage.insert(staleImage.end(), audio.begin(), audio.begin() + 500);
+    test::WriteFile(path, staleImage);
+    EXPECT_EQ(PlayedBytes(path).size(), 20001u + 500);
 }
 
 TEST(WaveIO, SecondFmtDataOrFactEndsTheParse) {
@@ -258,7 +354,7 @@ TEST(WaveIO, CommittedChunkRuleFiles) {
         WORD blockAlign;
     };
     const Case cases[] = {
-        {"list_after_data.wav", 34, 1},   // 33 data bytes and their pad byte, up to the LIST header
+        {"list_after_data.wav", 33, 1},   // 33 data bytes; their pad byte before the LIST is not audio
         {"wrong_block_align.wav", 42, 4}, // rounded by the stored block of 2, then repaired to 4
         {"two_data_chunks.wav", 10, 1},
         {"stray_bytes.wav", 100, 4},
