@@ -205,7 +205,7 @@ int Parse(TMMWaveIORecord& rec, HMMIO h, FOURCC formType) {
         dataBytes -= dataBytes % f.nBlockAlign;
     }
     if (f.wFormatTag == WAVE_FORMAT_PCM) {
-        f.nBlockAlign = static_cast<WORD>((f.nChannels * f.wBitsPerSample) / 8);
+        f.nBlockAlign = static_cast<WORD>((std::uint32_t{f.nChannels} * f.wBitsPerSample) / 8);
         f.nAvgBytesPerSec = f.nBlockAlign * f.nSamplesPerSec;
         if (f.nBlockAlign == 0) {
             return WIOERR_BADFORMAT;

@@ -47,6 +47,25 @@ TEST(WaveIO, ShortFmtAndRepairedDerivedFields) {
     EXPECT_EQ(p.rec->DataOffset, 12 + 8 + 16 + 8);
 }
 
+TEST(WaveIO, AbsurdHeaderFieldsNeitherOverflowNorGiveANegativeLength) {
+    // Channels times bits past what an int holds, and a sample rate past what an int holds.
+    struct Case {
+        std::uint16_t channels;
+        std::uint32_t rate;
+        std::uint16_t bits;
+    };
+    for (const Case c : {Case{46081, 22050, 52942}, Case{1, 0xFFFFE0B8u, 8}}) {
+        RiffBuilder b;
+        b.Fmt(1, c.channels, c.rate, c.bits, 1, 1, 16);
+        b.Chunk("data", std::vector<std::uint8_t>(33, 0));
+        Parsed p;
+        ParseMemory(p, RiffBuilder::Wave(b));
+        if (p.code == 0) {
+            EXPECT_GE(WaveSamplesToMs(*p.rec->Format, p.rec->TotalSamples), 0) << c.rate;
+        }
+    }
+}
+
 TEST(WaveIO, DataExtentEndsAtTheNextChunkHeaderOrTheFileEnd) {
     // data followed by a LIST INFO chunk: the data ends at the LIST header.
     RiffBuilder b;
