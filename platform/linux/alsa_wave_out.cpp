@@ -1,5 +1,7 @@
 #include "platform/linux/alsa_wave_out.h"
 
+#include "platform/wave_header.h"
+
 #include <alsa/asoundlib.h>
 
 #include <algorithm>
@@ -189,7 +191,7 @@ struct AlsaWaveOut::Pcm {
         while (!pending.empty() && pending.front().endFrame <= played) {
             WAVEHDR* header = pending.front().header;
             pending.pop_front();
-            header->dwFlags = (header->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
+            MarkHeaderDone(*header);
             done.push_back(header);
         }
     }
@@ -498,7 +500,7 @@ MMRESULT AlsaWaveOut::PrepareHeader(HWAVEOUT handle, WAVEHDR* header) {
     if (header == nullptr) {
         return MMSYSERR_INVALPARAM;
     }
-    header->dwFlags |= WHDR_PREPARED;
+    ChangeHeaderFlags(*header, 0, WHDR_PREPARED);
     return MMSYSERR_NOERROR;
 }
 
@@ -511,10 +513,10 @@ MMRESULT AlsaWaveOut::UnprepareHeader(HWAVEOUT handle, WAVEHDR* header) {
         return MMSYSERR_INVALPARAM;
     }
     std::lock_guard lock(pcm->mutex);
-    if ((header->dwFlags & WHDR_INQUEUE) != 0) {
+    if (HeaderHas(*header, WHDR_INQUEUE)) {
         return WAVERR_STILLPLAYING;
     }
-    header->dwFlags &= ~WHDR_PREPARED;
+    ChangeHeaderFlags(*header, WHDR_PREPARED, 0);
     return MMSYSERR_NOERROR;
 }
 
@@ -528,13 +530,13 @@ MMRESULT AlsaWaveOut::Write(HWAVEOUT handle, WAVEHDR* header) {
     }
     {
         std::lock_guard lock(pcm->mutex);
-        if ((header->dwFlags & WHDR_PREPARED) == 0) {
+        if (!HeaderHas(*header, WHDR_PREPARED)) {
             return WAVERR_UNPREPARED;
         }
-        if ((header->dwFlags & WHDR_INQUEUE) != 0) {
+        if (HeaderHas(*header, WHDR_INQUEUE)) {
             return WAVERR_STILLPLAYING;
         }
-        header->dwFlags = (header->dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
+        ChangeHeaderFlags(*header, WHDR_DONE, WHDR_INQUEUE);
         pcm->queue.push_back(header);
     }
     pcm->wake.notify_all();
@@ -598,7 +600,7 @@ MMRESULT AlsaWaveOut::Reset(HWAVEOUT handle) {
             done.push_back(header);
         }
         for (WAVEHDR* header : done) {
-            header->dwFlags = (header->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
+            MarkHeaderDone(*header);
         }
         pcm->pending.clear();
         pcm->queue.clear();

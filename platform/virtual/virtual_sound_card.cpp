@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/wave_header.h"
+
 namespace tunefold::platform {
 
 using Clock = std::chrono::steady_clock;
@@ -221,7 +223,7 @@ void VirtualSoundCard::FinishLocked(Device& device, WAVEHDR* header, std::vector
     device.queuedBytes -= std::min<std::uint64_t>(device.queuedBytes, header->dwBufferLength);
     device.headOffset = 0;
     playedLengths_.push_back(header->dwBufferLength);
-    header->dwFlags &= ~WHDR_INQUEUE;
+    ChangeHeaderFlags(*header, WHDR_INQUEUE, 0);
     if (!faults_.noDoneFlag) {
         if (faults_.lateDoneFlagMs > 0) {
             lateFlags_.push_back({Clock::now() + std::chrono::milliseconds(faults_.lateDoneFlagMs), header});
@@ -230,7 +232,7 @@ void VirtualSoundCard::FinishLocked(Device& device, WAVEHDR* header, std::vector
             }
             lateWake_.notify_all();
         } else {
-            header->dwFlags |= WHDR_DONE;
+            MarkHeaderDone(*header);
         }
     }
     done.push_back(header);
@@ -426,7 +428,7 @@ void VirtualSoundCard::LateFlagLoop() {
             lateWake_.wait_until(lock, due);
             continue;
         }
-        lateFlags_.front().header->dwFlags |= WHDR_DONE;
+        MarkHeaderDone(*lateFlags_.front().header);
         lateFlags_.pop_front();
     }
 }
@@ -563,7 +565,7 @@ MMRESULT VirtualSoundCard::PrepareHeader(HWAVEOUT handle, WAVEHDR* header) {
     if (header == nullptr) {
         return MMSYSERR_INVALPARAM;
     }
-    header->dwFlags |= WHDR_PREPARED;
+    ChangeHeaderFlags(*header, 0, WHDR_PREPARED);
     return MMSYSERR_NOERROR;
 }
 
@@ -576,12 +578,12 @@ MMRESULT VirtualSoundCard::UnprepareHeader(HWAVEOUT handle, WAVEHDR* header) {
     if (header == nullptr) {
         return MMSYSERR_INVALPARAM;
     }
-    if ((header->dwFlags & WHDR_INQUEUE) != 0) {
+    if (HeaderHas(*header, WHDR_INQUEUE)) {
         return WAVERR_STILLPLAYING;
     }
     // The header's memory may go away after this: no late flag may touch it any more.
     std::erase_if(lateFlags_, [header](const LateFlag& f) { return f.header == header; });
-    header->dwFlags &= ~WHDR_PREPARED;
+    ChangeHeaderFlags(*header, WHDR_PREPARED, 0);
     return MMSYSERR_NOERROR;
 }
 
@@ -600,14 +602,14 @@ MMRESULT VirtualSoundCard::Write(HWAVEOUT handle, WAVEHDR* header) {
         if (header == nullptr) {
             return MMSYSERR_INVALPARAM;
         }
-        if ((header->dwFlags & WHDR_PREPARED) == 0) {
+        if (!HeaderHas(*header, WHDR_PREPARED)) {
             return WAVERR_UNPREPARED;
         }
-        if ((header->dwFlags & WHDR_INQUEUE) != 0) {
+        if (HeaderHas(*header, WHDR_INQUEUE)) {
             return WAVERR_STILLPLAYING;
         }
         std::erase_if(lateFlags_, [header](const LateFlag& f) { return f.header == header; });
-        header->dwFlags = (header->dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
+        ChangeHeaderFlags(*header, WHDR_DONE, WHDR_INQUEUE);
         wasEmpty = device->queue.empty();
         device->queue.push_back(header);
         device->queuedBytes += header->dwBufferLength;
@@ -669,7 +671,7 @@ MMRESULT VirtualSoundCard::Reset(HWAVEOUT handle) {
     {
         std::lock_guard lock(mutex_);
         for (WAVEHDR* header : device->queue) {
-            header->dwFlags = (header->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
+            MarkHeaderDone(*header);
             done.push_back(header);
         }
         device->queue.clear();
