@@ -16,7 +16,7 @@ struct WaveOutFront::Device {
     std::unique_ptr<PcmSink> sink;
 
     std::thread thread;
-    std::thread::id threadId;
+    std::atomic<std::thread::id> threadId{};
 
     // Guards everything below and every call on the sink; never held while a notification runs.
     std::mutex mutex;
@@ -303,7 +303,7 @@ MMRESULT WaveOutFront::Open(HWAVEOUT* handle, int deviceId, const WAVEFORMATEX* 
     }
     // The thread shares the device: a close that cannot wait for it leaves the rest to it.
     device->thread = std::thread([this, device] { Run(device); });
-    device->threadId = device->thread.get_id();
+    device->threadId.store(device->thread.get_id());
     *handle = device->handle;
     if (callback != nullptr) {
         callback(device->handle, WOM_OPEN, instance, 0, 0);
@@ -402,6 +402,9 @@ MMRESULT WaveOutFront::UnprepareHeader(HWAVEOUT handle, WAVEHDR* header) {
         return MMSYSERR_INVALPARAM;
     }
     std::lock_guard lock(device->mutex);
+    if (device->quit) {
+        return MMSYSERR_INVALHANDLE;
+    }
     if (HeaderHas(*header, WHDR_INQUEUE)) {
         return WAVERR_STILLPLAYING;
     }
@@ -421,6 +424,9 @@ MMRESULT WaveOutFront::Write(HWAVEOUT handle, WAVEHDR* header) {
     bool wake = false;
     {
         std::lock_guard lock(device->mutex);
+        if (device->quit) {
+            return MMSYSERR_INVALHANDLE;
+        }
         if (!HeaderHas(*header, WHDR_PREPARED)) {
             return WAVERR_UNPREPARED;
         }
@@ -448,6 +454,9 @@ MMRESULT WaveOutFront::Pause(HWAVEOUT handle) {
         return MMSYSERR_INVALHANDLE;
     }
     std::lock_guard lock(device->mutex);
+    if (device->quit) {
+        return MMSYSERR_INVALHANDLE;
+    }
     if (device->paused) {
         return MMSYSERR_NOERROR;
     }
@@ -464,6 +473,9 @@ MMRESULT WaveOutFront::Restart(HWAVEOUT handle) {
     }
     {
         std::lock_guard lock(device->mutex);
+        if (device->quit) {
+            return MMSYSERR_INVALHANDLE;
+        }
         device->paused = false;
         if (device->sinkPaused) {
             device->sinkPaused = false;
@@ -486,6 +498,10 @@ MMRESULT WaveOutFront::Reset(HWAVEOUT handle) {
         std::vector<WAVEHDR*> done;
         {
             std::lock_guard lock(device->mutex);
+            if (device->quit) {
+                device->deliverer.store(before);
+                return MMSYSERR_INVALHANDLE;
+            }
             device->sink->Drop();
             device->sinkPaused = false;
             for (const auto& w : device->pending) {
@@ -516,6 +532,9 @@ MMRESULT WaveOutFront::Heard(HWAVEOUT handle, std::uint64_t& frames, WORD& block
         return MMSYSERR_INVALHANDLE;
     }
     std::lock_guard lock(device->mutex);
+    if (device->quit) {
+        return MMSYSERR_INVALHANDLE;
+    }
     device->UpdateHeardLocked();
     frames = device->heard;
     blockAlign = device->format.nBlockAlign;
