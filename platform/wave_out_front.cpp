@@ -144,8 +144,7 @@ std::shared_ptr<WaveOutFront::Device> WaveOutFront::Find(HWAVEOUT handle) {
 
 // ---- returning headers ----
 
-void WaveOutFront::Finish(Device& device, WAVEHDR* header) {
-    const int late = device.sink->DoneFlagDelayMs();
+void WaveOutFront::Finish(WAVEHDR* header, int late) {
     if (late == 0) {
         MarkHeaderDone(*header);
         return;
@@ -208,10 +207,11 @@ void WaveOutFront::DeliverHeard(Device& device) {
             return;
         }
         device.UpdateHeardLocked();
+        const int late = device.HeardSomethingLocked() ? device.sink->DoneFlagDelayMs() : 0;
         while (device.HeardSomethingLocked()) {
             WAVEHDR* header = device.pending.front().header;
             device.pending.pop_front();
-            Finish(device, header);
+            Finish(header, late);
             done.push_back(header);
         }
     }

@@ -119,7 +119,8 @@ private:
     void Run(const std::shared_ptr<Device>& device);
     // Returns the headers heard so far (done flag, then notification) under the delivery lock.
     void DeliverHeard(Device& device);
-    void Finish(Device& device, WAVEHDR* header);
+    // Out of the queue; the done flag now, `late` ms later, or (negative) never.
+    void Finish(WAVEHDR* header, int late);
     void ForgetLateFlag(const WAVEHDR* header);
     void LateFlagLoop();
     void JoinGraves();

@@ -129,6 +129,9 @@ private:
 
     std::uint64_t Consume(std::uint64_t frames) {
         std::uint64_t total = 0;
+        if (frames == 0 || chunks_.empty()) {
+            return 0;
+        }
         std::lock_guard lock(card_.mutex_);
         while (total < frames && !chunks_.empty()) {
             Chunk& chunk = chunks_.front();
