@@ -1,7 +1,9 @@
 // A deterministic wave output card for tests and headless use. It keeps every byte it played, plays
 // on a clock that runs in real time, as fast as possible or only when a test advances it, and can be
 // told to fail any of its calls or to misbehave the way real drivers do (missing notifications, a
-// done flag that comes late, a position counter that wraps early).
+// done flag that comes late, a position counter that wraps early). It is a playback backend of the
+// wave output front: the front keeps the queue and returns the headers, the card's sinks play them on
+// its clock; the card adds its faults, counts and recording around the front's calls.
 #pragma once
 
 #include <atomic>
@@ -66,7 +68,8 @@ public:
     VirtualClock Clock() const;
     void SetFaults(const VirtualWaveFaults& faults);
     VirtualWaveFaults Faults() const;
-    // Back to one device, the manual clock, no faults and nothing recorded.
+    // Back to one device, the manual clock, no faults and nothing recorded; a device a test left
+    // open is closed without a notification.
     void ResetAll();
     // Also write everything played by the next sessions to this WAV file when a device closes ("" off).
     void RecordToFile(const std::string& path);
