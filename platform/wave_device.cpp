@@ -1,5 +1,7 @@
 #include "platform/wave_device.h"
 
+#include <atomic>
+
 #include "platform/linux/alsa_wave_out.h"
 #include "platform/platform_mode.h"
 #include "platform/virtual/virtual_sound_card.h"
@@ -68,12 +70,24 @@ MMRESULT WaveGetErrorText(MMRESULT code, std::string& text) {
     return MMSYSERR_NOERROR;
 }
 
+namespace {
+std::atomic<WaveOutDevices*> installedWaveOut{nullptr};
+} // namespace
+
 WaveOutDevices& WaveOut() {
-    // Chosen once: a process never mixes the real and the virtual card.
-    static WaveOutDevices* const chosen = VirtualPlatformRequested()
-                                              ? static_cast<WaveOutDevices*>(&VirtualSoundCard::Instance())
-                                              : static_cast<WaveOutDevices*>(&AlsaWaveOut::Instance());
-    return *chosen;
+    if (WaveOutDevices* installed = installedWaveOut.load()) {
+        return *installed;
+    }
+    // Looked at on every call, not chosen once: a program that switches to the virtual platform
+    // after something has already asked (a tool that decides from its options) gets the virtual card.
+    if (VirtualPlatformRequested()) {
+        return VirtualSoundCard::Instance();
+    }
+    return AlsaWaveOut::Instance();
+}
+
+WaveOutDevices* SetWaveOut(WaveOutDevices* devices) {
+    return installedWaveOut.exchange(devices);
 }
 
 } // namespace tunefold::platform

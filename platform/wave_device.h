@@ -111,8 +111,22 @@ public:
     virtual MMRESULT GetErrorText(MMRESULT code, std::string& text) { return WaveGetErrorText(code, text); }
 };
 
-// The process's wave output service: the virtual sound card when VirtualPlatformRequested(), else
-// the ALSA backend. Chosen on first use and kept for the process.
+// The process's wave output service: the one installed with SetWaveOut, else the virtual sound card
+// when VirtualPlatformRequested(), else the ALSA backend. A component keeps the service it was made
+// with.
 WaveOutDevices& WaveOut();
+// Installs `devices` (nullptr: back to the platform's own) and returns the one installed before.
+WaveOutDevices* SetWaveOut(WaveOutDevices* devices);
+
+class ScopedWaveOut {
+public:
+    explicit ScopedWaveOut(WaveOutDevices& devices) : previous_(SetWaveOut(&devices)) {}
+    ~ScopedWaveOut() { SetWaveOut(previous_); }
+    ScopedWaveOut(const ScopedWaveOut&) = delete;
+    ScopedWaveOut& operator=(const ScopedWaveOut&) = delete;
+
+private:
+    WaveOutDevices* previous_;
+};
 
 } // namespace tunefold::platform

@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "platform/dialogs.h"
+#include "platform/wave_header.h"
 
 namespace tunefold {
 
@@ -13,12 +14,10 @@ constexpr const char* kLfCr = "\n\r";
 // The private message that ends a stream: the first application message number plus one.
 constexpr UINT MM_WOM_STOP = platform::WM_USER + 1;
 constexpr const char* kNoDevice = "No wave audio playing device found";
+// How long a stop waits, for the whole ring, for done flags a device sets after returning buffers.
+constexpr std::chrono::milliseconds kDoneFlagGrace{65};
 
 std::atomic<bool> directCallbacksAllowed{false};
-
-void SleepMs(int ms) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
 
 // Bytes to samples, rounded to nearest with halves up, without overflowing a 32-bit count.
 DWORD BytesToSamples64(const WAVEFORMATEX& format, DWORD bytes) {
@@ -84,6 +83,7 @@ void TMMWaveOutThread::Execute() {
                 }
             }
             link->flush.ResetEvent();
+            link->flushed.Set();
             continue;
         }
         platform::ThreadMessageQueue::Message m{};
@@ -176,10 +176,23 @@ void TMMWaveOut::CheckChangeWhileOpen() {
     }
 }
 
-void TMMWaveOut::WaitWhile(const std::function<bool()>& condition, int steps, int stepMs) {
-    for (int i = 0; i < steps && condition(); ++i) {
-        SleepMs(stepMs);
+void TMMWaveOut::Changed() {
+    // Sequentially consistent with the waiter's count: either the waiter sees the change when it
+    // looks at its condition, or this side sees the waiter and wakes it.
+    if (FWaiters.load() > 0) {
+        { std::lock_guard lock(FWaitMutex); }
+        FWaitChanged.notify_all();
     }
+}
+
+void TMMWaveOut::WaitWhile(const std::function<bool()>& condition, int steps, int stepMs) {
+    // The bound is the one of `steps` checks `stepMs` apart; the wait ends as soon as the
+    // condition turns false.
+    std::unique_lock lock(FWaitMutex);
+    FWaiters.fetch_add(1);
+    FWaitChanged.wait_for(lock, std::chrono::milliseconds(std::int64_t{steps} * stepMs),
+                          [&condition] { return !condition(); });
+    FWaiters.fetch_sub(1);
 }
 
 int TMMWaveOut::RoutedPending() const {
@@ -315,7 +328,7 @@ void TMMWaveOut::QueueBuffer(TMMBufferHeader* buffer) {
         if (FStopping.load()) {
             return;
         }
-        buffer->wh.dwFlags = (buffer->wh.dwFlags & ~WHDR_DONE) | WHDR_PREPARED;
+        platform::ChangeHeaderFlags(buffer->wh, WHDR_DONE, WHDR_PREPARED);
         buffer->SavedBytes = buffer->wh.dwBytesRecorded;
         // Counted before the write: a fast device may return the buffer before Write comes
         // back, and its notification must never see a count that is one short.
@@ -323,6 +336,9 @@ void TMMWaveOut::QueueBuffer(TMMBufferHeader* buffer) {
         result = FDevices.Write(FHandle.load(), AsWaveHdr(buffer));
         if (result != MMSYSERR_NOERROR) {
             FQueued.fetch_sub(1);
+            Changed();
+        } else {
+            MarkOnDevice(buffer, true);
         }
     }
     Check(result, "WaveOutWrite:");
@@ -344,13 +360,16 @@ TMMBufferHeader* TMMWaveOut::EnsureBuffer(int index) {
         buffer = InitBufferHeader(block, size);
         FBuffers[static_cast<std::size_t>(index)].store(buffer);
     }
-    if ((buffer->wh.dwFlags & WHDR_PREPARED) == 0) {
+    if (!platform::HeaderHas(buffer->wh, WHDR_PREPARED)) {
         Check(FDevices.PrepareHeader(FHandle.load(), AsWaveHdr(buffer)), "WaveOutPrepareHeader:");
     }
     return buffer;
 }
 
 void TMMWaveOut::ReleaseBuffers() {
+    for (auto& on : FOnDevice) {
+        on.store(false);
+    }
     for (auto& slot : FBuffers) {
         TMMBufferHeader* buffer = slot.load();
         if (buffer == nullptr) {
@@ -438,8 +457,10 @@ void TMMWaveOut::WaveOutProc(std::uintptr_t handle, UINT msg, DWORD_PTR instance
         if (left <= 0) {
             self->FResetting.store(false);
         }
+        self->Changed();
         return;
     }
+    self->Changed();
     if (self->FStopping.load() || self->FFlushing.load()) {
         return;
     }
@@ -528,7 +549,7 @@ void TMMWaveOut::BufferDone(PWaveHdr) {
         // that is still queued has not come back: the message was left over from before a stop.
         const int index = FRingIndex.load();
         TMMBufferHeader* finished = inUse > 0 ? FBuffers[static_cast<std::size_t>(index)].load() : nullptr;
-        if (finished == nullptr || (finished->wh.dwFlags & WHDR_INQUEUE) != 0) {
+        if (finished == nullptr || platform::HeaderHas(finished->wh, WHDR_INQUEUE)) {
             FinishCompletion();
             return;
         }
@@ -561,9 +582,9 @@ void TMMWaveOut::BufferDone(PWaveHdr) {
                 TMMCustomWaveOutComponent::Looped();
                 Fire(OnLooping);
             }
-            for (int i = 0; i < 65000 && (finished->wh.dwFlags & WHDR_DONE) == 0; ++i) {
-                SleepMs(2);
-            }
+            // A device may send the notification before it lets go of the buffer (sets its done
+            // flag): the refill waits for the flag, at most 65000 x 2 ms.
+            platform::WaitHeaderDone(finished->wh, std::chrono::milliseconds(65000 * 2));
             if (LoadBuffer(finished) <= 0 && !FStopPending.load()) {
                 Error("Error filling wave buffer");
             }
@@ -580,7 +601,9 @@ void TMMWaveOut::BufferDone(PWaveHdr) {
 }
 
 void TMMWaveOut::FinishCompletion() {
-    if (FInDone.fetch_sub(1) - 1 != 0 || FEnded.load()) {
+    const int left = FInDone.fetch_sub(1) - 1;
+    Changed();
+    if (left != 0 || FEnded.load()) {
         return;
     }
     // An empty ring with no refill under way is the end of the data. A reset in progress (Flush)
@@ -859,11 +882,10 @@ void TMMWaveOut::DiscardRoutedCompletions() {
         // The worker empties its own queue; it cannot be asked to from inside itself.
         if (FLink != nullptr && FThreadAlive.load() && !FLink->dead.load() &&
             FLink->id.load() != std::this_thread::get_id()) {
+            FLink->flushed.ResetEvent();
             FLink->flush.Set();
             FLink->queue.Post(platform::WM_NULL);
-            for (int i = 0; i < 5000 && FLink->flush.IsSet(); ++i) {
-                SleepMs(1);
-            }
+            FLink->flushed.Wait(5000);
         }
         break;
     case cmCallback:
@@ -960,17 +982,19 @@ void TMMWaveOut::Stop() {
         // Completions of this stream still waiting to be handled would be taken for the next one's.
         DiscardRoutedCompletions();
         TMMCustomWaveOutComponent::Stopped();
-        for (auto& slot : FBuffers) {
-            TMMBufferHeader* buffer = slot.load();
+        // The reset has returned every buffer; a device that sets the done flag a little after it
+        // returned the buffer gets a short while for all of them together, then the flag is set
+        // here. A buffer that never went to the device has no flag to wait for.
+        const auto flagsDue = std::chrono::steady_clock::now() + kDoneFlagGrace;
+        for (std::size_t i = 0; i < FBuffers.size(); ++i) {
+            TMMBufferHeader* buffer = FBuffers[i].load();
             if (buffer == nullptr) {
                 continue;
             }
-            int polls = 0;
-            while ((buffer->wh.dwFlags & WHDR_DONE) == 0 && polls < 65000) {
-                ++polls;
-            }
-            if ((buffer->wh.dwFlags & WHDR_DONE) == 0) {
-                buffer->wh.dwFlags = WHDR_DONE;
+            const bool onDevice = FOnDevice[i].exchange(false);
+            if (!(onDevice && platform::WaitHeaderDone(buffer->wh, flagsDue)) &&
+                !platform::HeaderHas(buffer->wh, WHDR_DONE)) {
+                platform::SetHeaderFlags(buffer->wh, WHDR_DONE);
             }
             if (handle != 0) {
                 FDevices.UnprepareHeader(handle, AsWaveHdr(buffer));

@@ -10,6 +10,7 @@
 
 #include <array>
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <exception>
 #include <functional>
@@ -73,6 +74,7 @@ public:
         platform::SyncEvent ready{platform::SyncEvent::Reset::Auto};
         platform::SyncEvent stop{platform::SyncEvent::Reset::Auto};
         platform::SyncEvent flush{platform::SyncEvent::Reset::Manual};
+        platform::SyncEvent flushed{platform::SyncEvent::Reset::Auto}; // the flush has been done
         platform::ThreadMessageQueue queue;
         std::atomic<int> pendingDone{0}; // done messages posted and not yet taken
         std::atomic<bool> dead{false};
@@ -199,9 +201,29 @@ private:
     bool IsOpen() const { return State().Contains(wosOpened); }
     bool IsPlaying() const { return State().Contains(wosPlaying); }
     bool IsPaused() const { return State().Contains(wosPaused); }
-    void AddState(std::uint8_t flags) { FState.fetch_or(flags); }
-    void RemoveState(std::uint8_t flags) { FState.fetch_and(static_cast<std::uint8_t>(~flags)); }
-    void SetState(std::uint8_t bits) { FState.store(bits); }
+    void AddState(std::uint8_t flags) {
+        FState.fetch_or(flags);
+        Changed();
+    }
+    void RemoveState(std::uint8_t flags) {
+        FState.fetch_and(static_cast<std::uint8_t>(~flags));
+        Changed();
+    }
+    void SetState(std::uint8_t bits) {
+        FState.store(bits);
+        Changed();
+    }
+    // Wakes a WaitWhile after a change to what it may be waiting for (the state, the queued and
+    // in-completion counts, the reset flag).
+    void Changed();
+    void MarkOnDevice(TMMBufferHeader* buffer, bool on) {
+        for (std::size_t i = 0; i < FBuffers.size(); ++i) {
+            if (FBuffers[i].load() == buffer) {
+                FOnDevice[i].store(on);
+                return;
+            }
+        }
+    }
     void Fire(const TNotifyEvent& event);
     // Raises "<prefix>:" LF CR "<device text>" when `result` is a failure.
     void Check(MMRESULT result, const char* prefix);
@@ -222,6 +244,7 @@ private:
     DWORD DevicePosition();
     void StartThread();
     void StopThread();
+    // Waits while `condition` holds, at most steps x stepMs milliseconds.
     void WaitWhile(const std::function<bool()>& condition, int steps, int stepMs);
     void ThreadFailed(const std::exception& error);
 
@@ -245,6 +268,8 @@ private:
     std::atomic<MMRESULT> FLastResult{MMSYSERR_NOERROR};
     TMMAllocator FAllocator;
     std::array<std::atomic<TMMBufferHeader*>, MaxBuffers> FBuffers{};
+    // The buffer was written to the device since the last stop (its done flag is to come).
+    std::array<std::atomic<bool>, MaxBuffers> FOnDevice{};
     std::atomic<int> FRingIndex{0};
     std::atomic<int> FBuffersInUse{0};
     std::atomic<int> FQueued{0};
@@ -271,6 +296,9 @@ private:
     TMMWaveOutThread* FThread = nullptr;
     std::atomic<bool> FThreadAlive{false};
     std::recursive_mutex FLock;
+    std::mutex FWaitMutex;
+    std::condition_variable FWaitChanged;
+    std::atomic<int> FWaiters{0};
 };
 
 } // namespace tunefold

@@ -4,48 +4,11 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
-#include <condition_variable>
 #include <cstring>
-#include <deque>
-#include <thread>
 
 namespace tunefold::platform {
 
 namespace {
-
-// Threads whose device was closed from inside their own notification: they cannot join themselves,
-// so the next close or the end of the process joins them.
-class Graveyard {
-public:
-    ~Graveyard() { JoinAll(); }
-    void Add(std::thread thread) {
-        std::lock_guard lock(mutex_);
-        threads_.push_back(std::move(thread));
-    }
-    void JoinAll() {
-        std::vector<std::thread> threads;
-        {
-            std::lock_guard lock(mutex_);
-            threads.swap(threads_);
-        }
-        for (auto& t : threads) {
-            if (t.get_id() == std::this_thread::get_id()) {
-                Add(std::move(t));
-            } else if (t.joinable()) {
-                t.join();
-            }
-        }
-    }
-
-private:
-    std::mutex mutex_;
-    std::vector<std::thread> threads_;
-};
-Graveyard& Graves() {
-    static Graveyard graves;
-    return graves;
-}
 
 snd_pcm_format_t AlsaFormat(const WAVEFORMATEX& format) {
     if (format.wFormatTag != WAVE_FORMAT_PCM) {
@@ -127,220 +90,150 @@ int Configure(snd_pcm_t* pcm, const WAVEFORMATEX& format, Params& out) {
     return snd_pcm_sw_params(pcm, sw);
 }
 
-} // namespace
+// One PCM, written non-blocking by the front's device thread.
+class AlsaSink : public PcmSink {
+public:
+    AlsaSink(snd_pcm_t* pcm, const WAVEFORMATEX& format, const Params& params)
+        : pcm_(pcm), block_(format.nBlockAlign),
+          silenceByte_(format.wBitsPerSample == 8 ? char(0x80) : char(0)), params_(params) {}
 
-struct AlsaWaveOut::Pcm {
-    HWAVEOUT handle = 0;
-    snd_pcm_t* pcm = nullptr;
-    WAVEFORMATEX format{};
-    WaveCallback callback = nullptr;
-    DWORD_PTR instance = 0;
-    Params params;
+    Taken Write(const char* data, std::uint64_t bytes) override {
+        const std::uint64_t frames = bytes / block_;
+        if (frames == 0) {
+            return {bytes, 0}; // a trailing partial frame cannot be played
+        }
+        const snd_pcm_sframes_t n = snd_pcm_writei(pcm_, data, static_cast<snd_pcm_uframes_t>(frames));
+        if (n == -EAGAIN || n == 0) {
+            return {};
+        }
+        if (n < 0) {
+            // An underrun (or a suspend): everything written so far has been heard.
+            if (snd_pcm_recover(pcm_, static_cast<int>(n), 1) < 0) {
+                snd_pcm_prepare(pcm_);
+            }
+            Prepared();
+            return {};
+        }
+        sincePrepare_ += static_cast<std::uint64_t>(n);
+        padTail_ = 0;
+        return {static_cast<std::uint64_t>(n) * block_, static_cast<std::uint64_t>(n)};
+    }
 
-    std::thread thread;
-    std::thread::id threadId;
-
-    // Guards everything below and every call on `pcm`; never held while a notification runs.
-    std::mutex mutex;
-    std::condition_variable wake;
-    // Done notifications go out under this lock, so the feeder and a reset never interleave them.
-    std::recursive_mutex deliver;
-
-    struct Written {
-        WAVEHDR* header;
-        std::uint64_t endFrame; // frames written when its last frame went to ALSA
-    };
-    std::deque<WAVEHDR*> queue; // not yet completely handed to ALSA
-    DWORD headOffset = 0;
-    std::deque<Written> pending; // handed to ALSA, not yet heard
-    std::uint64_t written = 0;   // frames handed to ALSA since open or the last reset
-    std::uint64_t played = 0;    // frames heard, never falling between resets
-    // Silence written to keep the PCM running while the last buffers are heard (see Pad), and
-    // the position reported so far in frames of the headers' own audio.
-    std::uint64_t padded = 0;
-    std::uint64_t reported = 0;
-    std::vector<char> silence;
-    bool paused = false;
-    bool hwPaused = false;
-    bool quit = false;
-
-    void UpdatePlayedLocked() {
-        snd_pcm_sframes_t delay = 0;
-        snd_pcm_state_t state = snd_pcm_state(pcm);
-        std::uint64_t heard = played;
+    // Frames of real audio not heard yet: the silence written behind the last of them (see Drain)
+    // does not count.
+    std::uint64_t Delay() override {
+        const snd_pcm_state_t state = snd_pcm_state(pcm_);
         if (state == SND_PCM_STATE_XRUN) {
-            // Everything written was played out: count it, then make the PCM ready for more.
-            heard = written;
-            snd_pcm_prepare(pcm);
-        } else if (state == SND_PCM_STATE_PREPARED) {
-            // Not started yet: nothing more was heard.
-        } else if (snd_pcm_delay(pcm, &delay) == 0) {
-            delay = std::max<snd_pcm_sframes_t>(delay, 0);
-            heard =
-                written > static_cast<std::uint64_t>(delay) ? written - static_cast<std::uint64_t>(delay) : 0;
-        } else {
-            heard = written;
-            snd_pcm_prepare(pcm);
+            // Everything written was played out: make the PCM ready for more.
+            snd_pcm_prepare(pcm_);
+            Prepared();
+            return 0;
         }
-        played = std::max(played, std::min(heard, written));
+        if (state == SND_PCM_STATE_PREPARED) {
+            // Not started yet: nothing was heard.
+            return sincePrepare_ > padTail_ ? sincePrepare_ - padTail_ : 0;
+        }
+        snd_pcm_sframes_t delay = 0;
+        if (snd_pcm_delay(pcm_, &delay) != 0) {
+            snd_pcm_prepare(pcm_);
+            Prepared();
+            return 0;
+        }
+        const auto frames = static_cast<std::uint64_t>(std::max<snd_pcm_sframes_t>(delay, 0));
+        return frames > padTail_ ? frames - padTail_ : 0;
     }
 
-    void TakeHeardLocked(std::vector<WAVEHDR*>& done) {
-        while (!pending.empty() && pending.front().endFrame <= played) {
-            WAVEHDR* header = pending.front().header;
-            pending.pop_front();
-            header->dwFlags = (header->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
-            done.push_back(header);
+    bool Pause(bool on) override {
+        if (on) {
+            // Without a pause in the PCM the front just stops writing: what ALSA holds plays out,
+            // and nothing of the queue is lost.
+            return params_.canPause && snd_pcm_state(pcm_) == SND_PCM_STATE_RUNNING &&
+                   snd_pcm_pause(pcm_, 1) == 0;
         }
+        if (snd_pcm_pause(pcm_, 0) < 0) {
+            snd_pcm_prepare(pcm_);
+            Prepared();
+        }
+        return false;
     }
 
-    void Notify(const std::vector<WAVEHDR*>& done) {
-        if (callback == nullptr) {
-            return;
-        }
-        for (std::size_t i = 0; i < done.size(); ++i) {
-            callback(handle, WOM_DONE, instance, reinterpret_cast<DWORD_PTR>(done[i]),
-                     static_cast<DWORD_PTR>(done.size() - 1 - i));
-        }
+    void Drop() override {
+        snd_pcm_drop(pcm_);
+        snd_pcm_prepare(pcm_);
+        Prepared();
     }
 
-    // Hands as much of the head header to ALSA as it takes now; false when ALSA has no room.
-    bool FeedLocked() {
-        WAVEHDR* header = queue.front();
-        const DWORD block = format.nBlockAlign;
-        DWORD left = header->dwBufferLength > headOffset ? header->dwBufferLength - headOffset : 0;
-        std::uint64_t frames = left / block;
-        if (frames > 0) {
-            snd_pcm_sframes_t n =
-                snd_pcm_writei(pcm, header->lpData + headOffset, static_cast<snd_pcm_uframes_t>(frames));
-            if (n == -EAGAIN || n == 0) {
-                return false;
-            }
-            if (n < 0) {
-                // An underrun (or a suspend): everything written so far has been heard.
-                played = std::max(played, written);
-                if (snd_pcm_recover(pcm, static_cast<int>(n), 1) < 0) {
-                    snd_pcm_prepare(pcm);
+    // Written frames that ran out of ALSA's buffer are not yet heard when a sound server lies
+    // behind it: an underrun there would make the plugin drop what the server still holds. So
+    // while buffers wait to be heard and nothing else is queued, the PCM is kept fed with silence;
+    // and a short stream, below the start threshold, is started.
+    void Drain() override {
+        const snd_pcm_sframes_t avail = snd_pcm_avail_update(pcm_);
+        if (avail >= 0) {
+            const auto buffered = static_cast<snd_pcm_sframes_t>(params_.buffer) - avail;
+            if (buffered < static_cast<snd_pcm_sframes_t>(2 * params_.period)) {
+                const std::size_t frames =
+                    std::min<std::size_t>(params_.period, static_cast<std::size_t>(avail));
+                silence_.assign(frames * block_, silenceByte_);
+                const snd_pcm_sframes_t n = snd_pcm_writei(pcm_, silence_.data(), frames);
+                if (n > 0) {
+                    sincePrepare_ += static_cast<std::uint64_t>(n);
+                    padTail_ += static_cast<std::uint64_t>(n);
                 }
-                return true;
             }
-            headOffset += static_cast<DWORD>(n) * block;
-            written += static_cast<std::uint64_t>(n);
-            left = header->dwBufferLength - headOffset;
         }
-        if (left < block) {
-            // A trailing partial frame cannot be played; the header is complete.
-            queue.pop_front();
-            headOffset = 0;
-            pending.push_back({header, written});
-        }
-        return true;
-    }
-
-    // Written frames that ran out of ALSA's buffer are not yet heard when a sound server lies behind
-    // it: an underrun there would make the plugin drop what the server still holds. So while
-    // buffers wait to be heard and nothing else is queued, the PCM is kept fed with silence.
-    void PadLocked() {
-        const snd_pcm_sframes_t avail = snd_pcm_avail_update(pcm);
-        if (avail < 0) {
-            return;
-        }
-        const auto buffered = static_cast<snd_pcm_sframes_t>(params.buffer) - avail;
-        if (buffered >= static_cast<snd_pcm_sframes_t>(2 * params.period)) {
-            return;
-        }
-        const std::size_t frames = std::min<std::size_t>(params.period, static_cast<std::size_t>(avail));
-        silence.assign(frames * format.nBlockAlign, format.wBitsPerSample == 8 ? char(0x80) : char(0));
-        const snd_pcm_sframes_t n = snd_pcm_writei(pcm, silence.data(), frames);
-        if (n > 0) {
-            written += static_cast<std::uint64_t>(n);
-            padded += static_cast<std::uint64_t>(n);
+        if (snd_pcm_state(pcm_) == SND_PCM_STATE_PREPARED) {
+            snd_pcm_start(pcm_);
         }
     }
 
-    // Frames of the headers' audio heard: silence padding does not count, and the value never falls.
-    DWORD ReportedLocked() {
-        const std::uint64_t real = written - padded;
-        const std::uint64_t heard = played > padded ? played - padded : 0;
-        reported = std::max(reported, std::min(heard, real));
-        return static_cast<DWORD>(reported);
+    void WaitForRoom(std::chrono::milliseconds bound) override {
+        snd_pcm_wait(pcm_, static_cast<int>(bound.count()));
     }
 
-    void Run() {
-        std::unique_lock lock(mutex);
-        while (!quit) {
-            std::vector<WAVEHDR*> done;
-            if (!hwPaused) {
-                UpdatePlayedLocked();
-            }
-            TakeHeardLocked(done);
-            if (!done.empty()) {
-                lock.unlock();
-                {
-                    std::lock_guard guard(deliver);
-                    Notify(done);
-                }
-                lock.lock();
-                continue;
-            }
-            if (!paused && !queue.empty()) {
-                if (!FeedLocked()) {
-                    lock.unlock();
-                    snd_pcm_wait(pcm, 10);
-                    lock.lock();
-                }
-                continue;
-            }
-            if (!paused && !pending.empty()) {
-                // Everything is written: make sure a short stream starts, then wait for it to be heard.
-                PadLocked();
-                if (snd_pcm_state(pcm) == SND_PCM_STATE_PREPARED) {
-                    snd_pcm_start(pcm);
-                }
-                wake.wait_for(lock, std::chrono::milliseconds(5));
-                continue;
-            }
-            wake.wait_for(lock, std::chrono::milliseconds(20));
-        }
+    std::chrono::microseconds UntilHeard(std::uint64_t, std::uint64_t) override {
+        // The delay ALSA reports moves a period at a time; a look every few milliseconds returns
+        // each buffer close to when its last frame was heard.
+        return std::chrono::milliseconds(5);
     }
+
+    void Close() override {
+        snd_pcm_drop(pcm_);
+        snd_pcm_close(pcm_);
+        pcm_ = nullptr;
+    }
+
+private:
+    void Prepared() {
+        sincePrepare_ = 0;
+        padTail_ = 0;
+    }
+
+    snd_pcm_t* pcm_;
+    DWORD block_;
+    char silenceByte_;
+    Params params_;
+    std::uint64_t sincePrepare_ = 0; // frames written since the PCM was last prepared
+    std::uint64_t padTail_ = 0;      // silence written behind the last frame of real audio
+    std::vector<char> silence_;
 };
+
+// ALSA prints its own diagnostics to stderr (an undefined "default" on a machine without sound, for
+// one); every failure already comes back to us as a result code with its text, so they stay quiet.
+void QuietAlsaErrors(const char*, int, const char*, int, const char*, ...) {}
+
+} // namespace
 
 AlsaWaveOut& AlsaWaveOut::Instance() {
     static AlsaWaveOut alsa;
     return alsa;
 }
 
-namespace {
-// ALSA prints its own diagnostics to stderr (an undefined "default" on a machine without sound, for
-// one); every failure already comes back to us as a result code with its text, so they stay quiet.
-void QuietAlsaErrors(const char*, int, const char*, int, const char*, ...) {}
-} // namespace
-
-AlsaWaveOut::AlsaWaveOut() {
+AlsaPlayback::AlsaPlayback() {
     snd_lib_error_set_handler(QuietAlsaErrors);
 }
 
-AlsaWaveOut::~AlsaWaveOut() {
-    std::vector<std::shared_ptr<Pcm>> left;
-    {
-        std::lock_guard lock(mutex_);
-        left.swap(open_);
-    }
-    for (auto& pcm : left) {
-        {
-            std::lock_guard lock(pcm->mutex);
-            pcm->quit = true;
-        }
-        pcm->wake.notify_all();
-        if (pcm->thread.joinable()) {
-            pcm->thread.join();
-        }
-        snd_pcm_close(pcm->pcm);
-    }
-    Graves().JoinAll();
-}
-
-void AlsaWaveOut::Enumerate() {
+void AlsaPlayback::EnumerateLocked() {
     if (enumerated_) {
         return;
     }
@@ -366,9 +259,9 @@ void AlsaWaveOut::Enumerate() {
     snd_device_name_free_hint(hints);
 }
 
-std::string AlsaWaveOut::PcmName(int deviceId) {
+std::string AlsaPlayback::PcmName(int deviceId) {
     std::lock_guard lock(mutex_);
-    Enumerate();
+    EnumerateLocked();
     if (deviceId == WAVE_MAPPER) {
         return "default";
     }
@@ -378,15 +271,15 @@ std::string AlsaWaveOut::PcmName(int deviceId) {
     return listed_[static_cast<std::size_t>(deviceId)].name;
 }
 
-UINT AlsaWaveOut::GetNumDevs() {
+UINT AlsaPlayback::Count() {
     std::lock_guard lock(mutex_);
-    Enumerate();
+    EnumerateLocked();
     return static_cast<UINT>(listed_.size());
 }
 
-MMRESULT AlsaWaveOut::GetDevCaps(int deviceId, WAVEOUTCAPS& caps) {
+MMRESULT AlsaPlayback::Caps(int deviceId, WAVEOUTCAPS& caps) {
     std::lock_guard lock(mutex_);
-    Enumerate();
+    EnumerateLocked();
     caps = WAVEOUTCAPS{};
     caps.vDriverVersion = ((SND_LIB_MAJOR & 0xFF) << 8) | (SND_LIB_MINOR & 0xFF);
     caps.wChannels = 2;
@@ -401,22 +294,8 @@ MMRESULT AlsaWaveOut::GetDevCaps(int deviceId, WAVEOUTCAPS& caps) {
     return MMSYSERR_NOERROR;
 }
 
-std::shared_ptr<AlsaWaveOut::Pcm> AlsaWaveOut::Find(HWAVEOUT handle) {
-    std::lock_guard lock(mutex_);
-    for (auto& pcm : open_) {
-        if (pcm->handle == handle) {
-            return pcm;
-        }
-    }
-    return nullptr;
-}
-
-MMRESULT AlsaWaveOut::Open(HWAVEOUT* handle, int deviceId, const WAVEFORMATEX* format, WaveCallback callback,
-                           DWORD_PTR instance, DWORD flags) {
-    Graves().JoinAll();
-    if (format == nullptr) {
-        return MMSYSERR_INVALPARAM;
-    }
+MMRESULT AlsaPlayback::Open(int deviceId, const WAVEFORMATEX& format, bool queryOnly,
+                            std::unique_ptr<PcmSink>& sink) {
     const std::string name = PcmName(deviceId);
     if (name.empty()) {
         return MMSYSERR_BADDEVICEID;
@@ -424,7 +303,7 @@ MMRESULT AlsaWaveOut::Open(HWAVEOUT* handle, int deviceId, const WAVEFORMATEX* f
     snd_pcm_t* raw = nullptr;
     int err = snd_pcm_open(&raw, name.c_str(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK);
     if (err < 0) {
-        // No format is to blame when the device cannot even be opened.
+        // No format is to blame when the device cannot even be opened (no card, no sound server).
         const MMRESULT result = err == -EBUSY    ? MMSYSERR_ALLOCATED
                                 : err == -ENOMEM ? MMSYSERR_NOMEM
                                                  : MMSYSERR_NODRIVER;
@@ -434,217 +313,27 @@ MMRESULT AlsaWaveOut::Open(HWAVEOUT* handle, int deviceId, const WAVEFORMATEX* f
         return result;
     }
     Params params;
-    err = Configure(raw, *format, params);
-    if (err < 0 || (flags & WAVE_FORMAT_QUERY) != 0) {
+    err = Configure(raw, format, params);
+    if (err < 0 || queryOnly) {
         snd_pcm_close(raw);
         return err < 0 ? (err == -EINVAL ? WAVERR_BADFORMAT : FromErrno(err)) : MMSYSERR_NOERROR;
     }
-    if (handle == nullptr) {
-        snd_pcm_close(raw);
-        return MMSYSERR_INVALPARAM;
-    }
-    auto pcm = std::make_shared<Pcm>();
-    pcm->pcm = raw;
-    std::memcpy(&pcm->format, format, sizeof(WAVEFORMATEX));
-    pcm->format.cbSize = 0;
-    pcm->callback = callback;
-    pcm->instance = instance;
-    pcm->params = params;
-    {
-        std::lock_guard lock(mutex_);
-        pcm->handle = nextHandle_++;
-        open_.push_back(pcm);
-    }
-    Pcm* feeder = pcm.get();
-    pcm->thread = std::thread([feeder] { feeder->Run(); });
-    pcm->threadId = pcm->thread.get_id();
-    *handle = pcm->handle;
-    if (callback != nullptr) {
-        callback(pcm->handle, WOM_OPEN, instance, 0, 0);
-    }
+    sink = std::make_unique<AlsaSink>(raw, format, params);
     return MMSYSERR_NOERROR;
 }
 
-MMRESULT AlsaWaveOut::Close(HWAVEOUT handle) {
-    auto pcm = Find(handle);
-    if (pcm == nullptr) {
-        return MMSYSERR_INVALHANDLE;
-    }
-    {
-        std::lock_guard lock(pcm->mutex);
-        if (!pcm->queue.empty() || !pcm->pending.empty()) {
-            return WAVERR_STILLPLAYING;
-        }
-        pcm->quit = true;
-    }
-    {
-        std::lock_guard lock(mutex_);
-        std::erase(open_, pcm);
-    }
-    pcm->wake.notify_all();
-    if (std::this_thread::get_id() == pcm->threadId) {
-        Graves().Add(std::move(pcm->thread));
-    } else {
-        pcm->thread.join();
-        Graves().JoinAll();
-    }
-    snd_pcm_drop(pcm->pcm);
-    snd_pcm_close(pcm->pcm);
-    pcm->pcm = nullptr;
-    if (pcm->callback != nullptr) {
-        std::lock_guard guard(pcm->deliver);
-        pcm->callback(handle, WOM_CLOSE, pcm->instance, 0, 0);
-    }
-    return MMSYSERR_NOERROR;
-}
-
-MMRESULT AlsaWaveOut::PrepareHeader(HWAVEOUT handle, WAVEHDR* header) {
-    if (Find(handle) == nullptr) {
-        return MMSYSERR_INVALHANDLE;
-    }
-    if (header == nullptr) {
-        return MMSYSERR_INVALPARAM;
-    }
-    header->dwFlags |= WHDR_PREPARED;
-    return MMSYSERR_NOERROR;
-}
-
-MMRESULT AlsaWaveOut::UnprepareHeader(HWAVEOUT handle, WAVEHDR* header) {
-    auto pcm = Find(handle);
-    if (pcm == nullptr) {
-        return MMSYSERR_INVALHANDLE;
-    }
-    if (header == nullptr) {
-        return MMSYSERR_INVALPARAM;
-    }
-    std::lock_guard lock(pcm->mutex);
-    if ((header->dwFlags & WHDR_INQUEUE) != 0) {
-        return WAVERR_STILLPLAYING;
-    }
-    header->dwFlags &= ~WHDR_PREPARED;
-    return MMSYSERR_NOERROR;
-}
-
-MMRESULT AlsaWaveOut::Write(HWAVEOUT handle, WAVEHDR* header) {
-    auto pcm = Find(handle);
-    if (pcm == nullptr) {
-        return MMSYSERR_INVALHANDLE;
-    }
-    if (header == nullptr) {
-        return MMSYSERR_INVALPARAM;
-    }
-    {
-        std::lock_guard lock(pcm->mutex);
-        if ((header->dwFlags & WHDR_PREPARED) == 0) {
-            return WAVERR_UNPREPARED;
-        }
-        if ((header->dwFlags & WHDR_INQUEUE) != 0) {
-            return WAVERR_STILLPLAYING;
-        }
-        header->dwFlags = (header->dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
-        pcm->queue.push_back(header);
-    }
-    pcm->wake.notify_all();
-    return MMSYSERR_NOERROR;
-}
-
-MMRESULT AlsaWaveOut::Pause(HWAVEOUT handle) {
-    auto pcm = Find(handle);
-    if (pcm == nullptr) {
-        return MMSYSERR_INVALHANDLE;
-    }
-    std::lock_guard lock(pcm->mutex);
-    if (pcm->paused) {
-        return MMSYSERR_NOERROR;
-    }
-    pcm->paused = true;
-    // Without a pause in the PCM the feeder just stops writing: what ALSA holds plays out, and
-    // nothing of the queue is lost.
-    if (pcm->params.canPause && snd_pcm_state(pcm->pcm) == SND_PCM_STATE_RUNNING) {
-        pcm->UpdatePlayedLocked();
-        pcm->hwPaused = snd_pcm_pause(pcm->pcm, 1) == 0;
-    }
-    return MMSYSERR_NOERROR;
-}
-
-MMRESULT AlsaWaveOut::Restart(HWAVEOUT handle) {
-    auto pcm = Find(handle);
-    if (pcm == nullptr) {
-        return MMSYSERR_INVALHANDLE;
-    }
-    {
-        std::lock_guard lock(pcm->mutex);
-        pcm->paused = false;
-        if (pcm->hwPaused) {
-            pcm->hwPaused = false;
-            if (snd_pcm_pause(pcm->pcm, 0) < 0) {
-                snd_pcm_prepare(pcm->pcm);
-            }
-        }
-    }
-    pcm->wake.notify_all();
-    return MMSYSERR_NOERROR;
-}
-
-MMRESULT AlsaWaveOut::Reset(HWAVEOUT handle) {
-    auto pcm = Find(handle);
-    if (pcm == nullptr) {
-        return MMSYSERR_INVALHANDLE;
-    }
-    std::lock_guard guard(pcm->deliver);
-    std::vector<WAVEHDR*> done;
-    {
-        std::lock_guard lock(pcm->mutex);
-        snd_pcm_drop(pcm->pcm);
-        snd_pcm_prepare(pcm->pcm);
-        pcm->hwPaused = false;
-        for (const auto& w : pcm->pending) {
-            done.push_back(w.header);
-        }
-        for (WAVEHDR* header : pcm->queue) {
-            done.push_back(header);
-        }
-        for (WAVEHDR* header : done) {
-            header->dwFlags = (header->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
-        }
-        pcm->pending.clear();
-        pcm->queue.clear();
-        pcm->headOffset = 0;
-        pcm->written = 0;
-        pcm->played = 0;
-        pcm->padded = 0;
-        pcm->reported = 0;
-    }
-    pcm->Notify(done);
-    return MMSYSERR_NOERROR;
+std::string AlsaPlayback::OpenFailureReason(MMRESULT code) {
+    std::lock_guard lock(mutex_);
+    return code != MMSYSERR_NOERROR && code == lastOpenFailure_ ? lastOpenReason_ : std::string();
 }
 
 MMRESULT AlsaWaveOut::GetErrorText(MMRESULT code, std::string& text) {
     const MMRESULT result = WaveGetErrorText(code, text);
-    std::lock_guard lock(mutex_);
-    if (result == MMSYSERR_NOERROR && code != MMSYSERR_NOERROR && code == lastOpenFailure_) {
-        text += " (ALSA: " + lastOpenReason_ + ")";
+    if (const std::string reason = alsa.OpenFailureReason(code);
+        result == MMSYSERR_NOERROR && !reason.empty()) {
+        text += " (ALSA: " + reason + ")";
     }
     return result;
-}
-
-MMRESULT AlsaWaveOut::GetPosition(HWAVEOUT handle, MMTIME& time) {
-    auto pcm = Find(handle);
-    if (pcm == nullptr) {
-        return MMSYSERR_INVALHANDLE;
-    }
-    std::lock_guard lock(pcm->mutex);
-    if (!pcm->hwPaused) {
-        pcm->UpdatePlayedLocked();
-    }
-    const DWORD frames = pcm->ReportedLocked();
-    if (time.wType == TIME_BYTES) {
-        time.value = frames * pcm->format.nBlockAlign;
-    } else {
-        time.wType = TIME_SAMPLES;
-        time.value = frames;
-    }
-    return MMSYSERR_NOERROR;
 }
 
 } // namespace tunefold::platform

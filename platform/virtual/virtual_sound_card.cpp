@@ -4,48 +4,195 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <deque>
+#include <utility>
+
+#include "platform/wave_header.h"
 
 namespace tunefold::platform {
 
 using Clock = std::chrono::steady_clock;
 
-struct VirtualSoundCard::Device {
-    HWAVEOUT handle = 0;
-    int index = 0;
-    WAVEFORMATEX format{};
-    WaveCallback callback = nullptr;
-    DWORD_PTR instance = 0;
-    std::deque<WAVEHDR*> queue;
-    std::uint64_t queuedBytes = 0; // the queue's buffer lengths, summed
-    DWORD headOffset = 0;          // bytes of the head header already played
-    std::uint64_t played = 0;      // frames since open or the last reset
-    bool paused = false;
-    bool closed = false;
-    std::vector<std::uint8_t> recorded; // this session, for the WAV file
-    // Real-time clock: frames owed since `anchor`.
-    bool anchored = false;
-    Clock::time_point anchor;
-    std::uint64_t consumed = 0; // frames played ever (never reset), against the anchor
-    std::uint64_t anchorFrames = 0;
-    // Done notifications are sent under this lock, in the order the headers finished, whichever
-    // thread finished them (the clock, Advance, Reset).
-    std::recursive_mutex deliver;
+namespace {
+// The device whose Reset is returning headers on this thread: those were not played to their end.
+thread_local HWAVEOUT resettingOnThisThread = 0;
+} // namespace
+
+// One open device of the card: what was written and not played yet, played on the card's clock.
+// The front calls it under the device's lock; Advance reaches it the same way (Service).
+class VirtualSoundCard::Sink : public PcmSink {
+public:
+    Sink(VirtualSoundCard& card, const WAVEFORMATEX& format) : card_(card), format_(format) {
+        block_ = std::max<DWORD>(format.nBlockAlign, 1);
+    }
+
+    Taken Write(const char* data, std::uint64_t bytes) override {
+        // A trailing partial frame plays as one frame, every byte of it delivered.
+        const std::uint64_t frames = (bytes + block_ - 1) / block_;
+        chunks_.push_back({data, bytes, frames});
+        buffered_ += frames;
+        Update();
+        return {bytes, frames};
+    }
+    std::uint64_t Delay() override {
+        Update();
+        return buffered_;
+    }
+    bool Pause(bool on) override {
+        Update();
+        paused_ = on;
+        anchored_ = false;
+        return true;
+    }
+    void Drop() override {
+        chunks_.clear();
+        buffered_ = 0;
+        paused_ = false;
+        anchored_ = false;
+    }
+    std::chrono::microseconds UntilHeard(std::uint64_t frames, std::uint64_t ahead) override {
+        switch (card_.clock_.load()) {
+        case VirtualClock::Manual:
+            return Never;
+        case VirtualClock::Fast:
+            return std::chrono::microseconds(0);
+        case VirtualClock::RealTime:
+            break;
+        }
+        if (paused_) {
+            return Never;
+        }
+        // With plenty queued ahead, buffers are returned in batches, as a card with a deep queue
+        // interrupts once per period: up to 200 ms (several buffers) at a time, never more than an
+        // eighth of what is queued, so nothing runs dry.
+        const std::uint64_t rate = std::max<DWORD>(format_.nSamplesPerSec, 1);
+        const std::uint64_t dueUs = frames * 1000000u / rate + 1;
+        const std::uint64_t batchUs = std::min<std::uint64_t>(200000, ahead * 1000000u / rate / 8);
+        return std::chrono::microseconds(std::max(dueUs, batchUs));
+    }
+    int DoneFlagDelayMs() override {
+        std::lock_guard lock(card_.mutex_);
+        if (card_.faults_.noDoneFlag) {
+            return -1;
+        }
+        return card_.faults_.lateDoneFlagMs;
+    }
+    void Close() override {
+        std::lock_guard lock(card_.mutex_);
+        if (!card_.wavPath_.empty()) {
+            card_.WriteWavFile(format_, recorded_);
+        }
+    }
+
+    // The manual clock: plays up to `frames`; returns the frames played.
+    std::uint64_t Advance(std::uint64_t frames) { return paused_ ? 0 : Consume(frames); }
+
+private:
+    struct Chunk {
+        const char* data;
+        std::uint64_t bytes;
+        std::uint64_t frames;
+    };
+
+    // The real-time clock owes the frames of the time since it was anchored, which happens when
+    // audio is there to play; an underrun or a pause owes nothing. The fast clock plays at once.
+    void Update() {
+        const VirtualClock clock = card_.clock_.load();
+        if (paused_ || clock == VirtualClock::Manual) {
+            return;
+        }
+        if (clock == VirtualClock::Fast) {
+            Consume(buffered_);
+            return;
+        }
+        if (buffered_ == 0) {
+            anchored_ = false;
+            return;
+        }
+        const auto now = Clock::now();
+        if (!anchored_) {
+            anchored_ = true;
+            anchor_ = now;
+            sinceAnchor_ = 0;
+            return;
+        }
+        const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(now - anchor_);
+        const std::uint64_t owed =
+            static_cast<std::uint64_t>(elapsed.count()) * format_.nSamplesPerSec / 1000000u;
+        if (owed > sinceAnchor_) {
+            sinceAnchor_ += Consume(owed - sinceAnchor_);
+        }
+        if (buffered_ == 0) {
+            anchored_ = false;
+        }
+    }
+
+    std::uint64_t Consume(std::uint64_t frames) {
+        std::uint64_t total = 0;
+        if (frames == 0 || chunks_.empty()) {
+            return 0;
+        }
+        std::lock_guard lock(card_.mutex_);
+        while (total < frames && !chunks_.empty()) {
+            Chunk& chunk = chunks_.front();
+            const std::uint64_t take = std::min(chunk.frames, frames - total);
+            const std::uint64_t bytes = std::min<std::uint64_t>(take * block_, chunk.bytes);
+            const auto* data = reinterpret_cast<const std::uint8_t*>(chunk.data);
+            if (card_.playedBytes_ + bytes <= card_.recordLimit_) {
+                card_.RecordLocked(data, bytes);
+            }
+            if (!card_.wavPath_.empty()) {
+                recorded_.insert(recorded_.end(), data, data + bytes);
+            }
+            chunk.data += bytes;
+            chunk.bytes -= bytes;
+            chunk.frames -= take;
+            if (chunk.frames == 0) {
+                chunks_.pop_front();
+            }
+            total += take;
+        }
+        buffered_ -= total;
+        return total;
+    }
+
+    VirtualSoundCard& card_;
+    WAVEFORMATEX format_;
+    DWORD block_;
+    std::deque<Chunk> chunks_;
+    std::uint64_t buffered_ = 0;
+    bool paused_ = false;
+    bool anchored_ = false;
+    Clock::time_point anchor_;
+    std::uint64_t sinceAnchor_ = 0;
+    std::vector<std::uint8_t> recorded_; // this session, for the WAV file
 };
 
-VirtualSoundCard::VirtualSoundCard() {
+// The card's devices as a playback backend; the card's own calls check devices and formats first.
+class VirtualSoundCard::Playback : public PcmPlayback {
+public:
+    explicit Playback(VirtualSoundCard& card) : card_(card) {}
+    UINT Count() override { return card_.GetNumDevs(); }
+    MMRESULT Caps(int deviceId, WAVEOUTCAPS& caps) override { return card_.GetDevCaps(deviceId, caps); }
+    MMRESULT Open(int, const WAVEFORMATEX& format, bool queryOnly, std::unique_ptr<PcmSink>& sink) override {
+        if (!queryOnly) {
+            sink = std::make_unique<Sink>(card_, format);
+        }
+        return MMSYSERR_NOERROR;
+    }
+
+private:
+    VirtualSoundCard& card_;
+};
+
+VirtualSoundCard::VirtualSoundCard()
+    : playback_(std::make_unique<Playback>(*this)),
+      front_(std::make_unique<WaveOutFront>(*playback_, 0x1000)) {
     devices_.emplace_back();
 }
 
 VirtualSoundCard::~VirtualSoundCard() {
-    StopClockThread();
-    {
-        std::lock_guard lock(mutex_);
-        lateQuit_ = true;
-    }
-    lateWake_.notify_all();
-    if (lateThread_.joinable()) {
-        lateThread_.join();
-    }
+    front_.reset();
 }
 
 VirtualSoundCard& VirtualSoundCard::Instance() {
@@ -59,19 +206,12 @@ void VirtualSoundCard::SetDevices(std::vector<VirtualWaveDeviceConfig> devices) 
 }
 
 void VirtualSoundCard::SetClock(VirtualClock clock) {
-    StopClockThread();
-    {
-        std::lock_guard lock(mutex_);
-        clock_ = clock;
-    }
-    if (clock != VirtualClock::Manual) {
-        StartClockThread();
-    }
+    clock_.store(clock);
+    front_->WakeAll();
 }
 
 VirtualClock VirtualSoundCard::Clock() const {
-    std::lock_guard lock(mutex_);
-    return clock_;
+    return clock_.load();
 }
 
 void VirtualSoundCard::SetFaults(const VirtualWaveFaults& faults) {
@@ -86,15 +226,15 @@ VirtualWaveFaults VirtualSoundCard::Faults() const {
 
 void VirtualSoundCard::ResetAll() {
     SetClock(VirtualClock::Manual);
+    front_->ForgetAll();
     std::lock_guard lock(mutex_);
     devices_.assign(1, VirtualWaveDeviceConfig{});
     faults_ = VirtualWaveFaults{};
-    open_.clear();
+    sessions_.clear();
     played_.clear();
     playedBytes_ = 0;
     playedLengths_.clear();
     calls_.clear();
-    lateFlags_.clear();
     wavPath_.clear();
     recordLimit_ = std::size_t{256} << 20;
     lastFlags_ = 0;
@@ -149,22 +289,15 @@ void VirtualSoundCard::ClearRecording() {
 }
 
 int VirtualSoundCard::OpenCount() const {
-    std::lock_guard lock(mutex_);
-    return static_cast<int>(open_.size());
+    return static_cast<int>(front_->Handles().size());
 }
 
 int VirtualSoundCard::QueuedCount() const {
-    std::lock_guard lock(mutex_);
-    std::size_t n = 0;
-    for (const auto& [handle, device] : open_) {
-        n += device->queue.size();
-    }
-    return static_cast<int>(n);
+    return front_->QueuedCount();
 }
 
 bool VirtualSoundCard::IsPaused() const {
-    std::lock_guard lock(mutex_);
-    return !open_.empty() && open_.begin()->second->paused;
+    return front_->FirstIsPaused();
 }
 
 DWORD VirtualSoundCard::LastOpenFlags() const {
@@ -183,12 +316,28 @@ int VirtualSoundCard::CallCount(const std::string& call) const {
     return it == calls_.end() ? 0 : it->second;
 }
 
-// ---- helpers ----
-
-VirtualSoundCard::DeviceRef VirtualSoundCard::Find(HWAVEOUT handle) {
-    auto it = open_.find(handle);
-    return it == open_.end() ? nullptr : it->second;
+std::uint64_t VirtualSoundCard::Advance(std::uint64_t frames) {
+    std::uint64_t most = 0;
+    for (HWAVEOUT handle : front_->Handles()) {
+        front_->Service(
+            handle, [&](PcmSink& sink) { most = std::max(most, static_cast<Sink&>(sink).Advance(frames)); });
+    }
+    return most;
 }
+
+std::uint64_t VirtualSoundCard::AdvanceAll(std::uint64_t maxFrames) {
+    std::uint64_t total = 0;
+    while (total < maxFrames) {
+        std::uint64_t n = Advance(std::min<std::uint64_t>(maxFrames - total, 1u << 16));
+        if (n == 0) {
+            break; // nothing queued, paused, or only empty headers left
+        }
+        total += n;
+    }
+    return total;
+}
+
+// ---- helpers ----
 
 bool VirtualSoundCard::Fails(VirtualFault& fault, const char* call, MMRESULT& code) {
     int n = calls_[call]++;
@@ -197,6 +346,16 @@ bool VirtualSoundCard::Fails(VirtualFault& fault, const char* call, MMRESULT& co
         return true;
     }
     return false;
+}
+
+MMRESULT VirtualSoundCard::Admit(HWAVEOUT handle, VirtualFault VirtualWaveFaults::*fault, const char* call) {
+    if (!front_->IsOpen(handle)) {
+        return MMSYSERR_INVALHANDLE;
+    }
+    std::lock_guard lock(mutex_);
+    MMRESULT code = MMSYSERR_NOERROR;
+    Fails(faults_.*fault, call, code);
+    return code;
 }
 
 bool VirtualSoundCard::Plays(int device, const WAVEFORMATEX* format) const {
@@ -216,222 +375,31 @@ bool VirtualSoundCard::Plays(int device, const WAVEFORMATEX* format) const {
     });
 }
 
-void VirtualSoundCard::FinishLocked(Device& device, WAVEHDR* header, std::vector<WAVEHDR*>& done) {
-    device.queue.pop_front();
-    device.queuedBytes -= std::min<std::uint64_t>(device.queuedBytes, header->dwBufferLength);
-    device.headOffset = 0;
-    playedLengths_.push_back(header->dwBufferLength);
-    header->dwFlags &= ~WHDR_INQUEUE;
-    if (!faults_.noDoneFlag) {
-        if (faults_.lateDoneFlagMs > 0) {
-            lateFlags_.push_back({Clock::now() + std::chrono::milliseconds(faults_.lateDoneFlagMs), header});
-            if (!lateThread_.joinable()) {
-                lateThread_ = std::thread([this] { LateFlagLoop(); });
-            }
-            lateWake_.notify_all();
-        } else {
-            header->dwFlags |= WHDR_DONE;
-        }
-    }
-    done.push_back(header);
-}
-
-std::uint64_t VirtualSoundCard::PlayLocked(Device& device, std::uint64_t frames,
-                                           std::vector<WAVEHDR*>& done) {
-    const DWORD block = device.format.nBlockAlign;
-    std::uint64_t total = 0;
-    while (!device.paused && !device.closed && !device.queue.empty()) {
-        WAVEHDR* header = device.queue.front();
-        DWORD left =
-            header->dwBufferLength > device.headOffset ? header->dwBufferLength - device.headOffset : 0;
-        if (left == 0) {
-            FinishLocked(device, header, done);
-            continue;
-        }
-        if (total >= frames) {
-            break;
-        }
-        std::uint64_t leftFrames = (left + block - 1) / block;
-        std::uint64_t take = std::min(leftFrames, frames - total);
-        DWORD bytes = static_cast<DWORD>(std::min<std::uint64_t>(take * block, left));
-        const auto* data = reinterpret_cast<const std::uint8_t*>(header->lpData) + device.headOffset;
-        if (playedBytes_ + bytes <= recordLimit_) {
-            RecordLocked(data, bytes);
-        }
-        if (!wavPath_.empty()) {
-            device.recorded.insert(device.recorded.end(), data, data + bytes);
-        }
-        device.headOffset += bytes;
-        device.played += take;
-        device.consumed += take;
-        total += take;
-    }
-    return total;
-}
-
-void VirtualSoundCard::Deliver(const DeviceRef& device, const std::vector<WAVEHDR*>& done) {
-    if (device->callback == nullptr || done.empty()) {
-        return;
-    }
+void VirtualSoundCard::Notified(std::uintptr_t handle, UINT msg, DWORD_PTR instance, DWORD_PTR param1,
+                                DWORD_PTR param2) {
+    auto* session = reinterpret_cast<Session*>(instance);
+    VirtualSoundCard& card = *session->card;
     {
-        std::lock_guard lock(mutex_);
-        calls_["done"] += static_cast<int>(done.size());
-    }
-    for (std::size_t i = 0; i < done.size(); ++i) {
-        device->callback(device->handle, WOM_DONE, device->instance, reinterpret_cast<DWORD_PTR>(done[i]),
-                         static_cast<DWORD_PTR>(done.size() - 1 - i));
-    }
-}
-
-std::uint64_t VirtualSoundCard::Advance(std::uint64_t frames) {
-    std::vector<DeviceRef> devices;
-    {
-        std::lock_guard lock(mutex_);
-        for (const auto& [handle, device] : open_) {
-            devices.push_back(device);
+        std::lock_guard lock(card.mutex_);
+        if ((msg == WOM_OPEN && card.faults_.noOpenNotify) ||
+            (msg == WOM_CLOSE && card.faults_.noCloseNotify)) {
+            return;
         }
-    }
-    std::uint64_t most = 0;
-    for (const auto& device : devices) {
-        std::lock_guard deliver(device->deliver);
-        std::vector<WAVEHDR*> done;
-        {
-            std::lock_guard lock(mutex_);
-            most = std::max(most, PlayLocked(*device, frames, done));
-        }
-        Deliver(device, done);
-    }
-    return most;
-}
-
-std::uint64_t VirtualSoundCard::AdvanceAll(std::uint64_t maxFrames) {
-    std::uint64_t total = 0;
-    while (total < maxFrames) {
-        std::uint64_t n = Advance(std::min<std::uint64_t>(maxFrames - total, 1u << 16));
-        if (n == 0 && QueuedCount() == 0) {
-            break;
-        }
-        if (n == 0) {
-            break; // paused or only empty headers left
-        }
-        total += n;
-    }
-    return total;
-}
-
-void VirtualSoundCard::StartClockThread() {
-    std::lock_guard lock(mutex_);
-    clockQuit_ = false;
-    clockThread_ = std::thread([this] { ClockLoop(); });
-}
-
-void VirtualSoundCard::StopClockThread() {
-    {
-        std::lock_guard lock(mutex_);
-        clockQuit_ = true;
-    }
-    wake_.notify_all();
-    if (clockThread_.joinable() && clockThread_.get_id() != std::this_thread::get_id()) {
-        clockThread_.join();
-    }
-}
-
-void VirtualSoundCard::ClockLoop() {
-    std::unique_lock lock(mutex_);
-    while (!clockQuit_) {
-        std::vector<DeviceRef> devices;
-        for (const auto& [handle, device] : open_) {
-            devices.push_back(device);
-        }
-        const bool fast = clock_ == VirtualClock::Fast;
-        lock.unlock();
-        bool playedAny = false;
-        for (const auto& device : devices) {
-            std::lock_guard deliver(device->deliver);
-            std::vector<WAVEHDR*> done;
-            {
-                std::lock_guard inner(mutex_);
-                std::uint64_t frames = UINT64_MAX;
-                if (!fast) {
-                    if (device->paused || device->queue.empty()) {
-                        device->anchored = false;
-                        continue;
-                    }
-                    auto now = Clock::now();
-                    if (!device->anchored) {
-                        device->anchored = true;
-                        device->anchor = now;
-                        device->anchorFrames = device->consumed;
-                    }
-                    auto elapsed =
-                        std::chrono::duration_cast<std::chrono::microseconds>(now - device->anchor);
-                    std::uint64_t due = static_cast<std::uint64_t>(elapsed.count()) *
-                                        device->format.nSamplesPerSec / 1000000u;
-                    std::uint64_t owed = device->anchorFrames + due;
-                    frames = owed > device->consumed ? owed - device->consumed : 0;
-                }
-                playedAny = PlayLocked(*device, frames, done) > 0 || playedAny;
-                if (!fast && device->queue.empty()) {
-                    device->anchored = false; // an underrun owes nothing
-                }
+        if (msg == WOM_DONE) {
+            if (resettingOnThisThread != handle) {
+                card.playedLengths_.push_back(reinterpret_cast<const WAVEHDR*>(param1)->dwBufferLength);
             }
-            Deliver(device, done);
-        }
-        lock.lock();
-        if (clockQuit_) {
-            break;
-        }
-        if (!(fast && playedAny)) {
-            // Real time: sleep until the first head buffer is due to end (a write, restart or
-            // close wakes the clock earlier). Nothing is owed before then.
-            constexpr std::uint64_t kPeriodUs = 200000;
-            auto next = Clock::now() + std::chrono::microseconds(kPeriodUs);
-            if (!fast) {
-                for (const auto& [handle, device] : open_) {
-                    if (device->paused || device->queue.empty() || !device->anchored) {
-                        continue;
-                    }
-                    const WAVEHDR* head = device->queue.front();
-                    const DWORD block = device->format.nBlockAlign;
-                    const DWORD left = head->dwBufferLength > device->headOffset
-                                           ? head->dwBufferLength - device->headOffset
-                                           : 0;
-                    const std::uint64_t endFrame =
-                        device->consumed + (left + block - 1) / block - device->anchorFrames;
-                    auto due = device->anchor + std::chrono::microseconds(
-                                                    endFrame * 1000000u / device->format.nSamplesPerSec + 1);
-                    // With plenty queued ahead, buffers are returned in batches, as a card with a
-                    // deep queue interrupts once per period: up to 200 ms (several buffers) at a
-                    // time, never more than an eighth of what is queued, so nothing runs dry.
-                    const auto aheadUs = device->queuedBytes * 1000000u / device->format.nAvgBytesPerSec;
-                    due = std::max(due, Clock::now() + std::chrono::microseconds(
-                                                           std::min<std::uint64_t>(kPeriodUs, aheadUs / 8)));
-                    next = std::min(next, due);
-                }
+            if (session->callback != nullptr) {
+                card.calls_["done"]++;
             }
-            wake_.wait_until(lock, next);
         }
+    }
+    if (session->callback != nullptr) {
+        session->callback(handle, msg, session->instance, param1, param2);
     }
 }
 
-void VirtualSoundCard::LateFlagLoop() {
-    std::unique_lock lock(mutex_);
-    while (!lateQuit_) {
-        if (lateFlags_.empty()) {
-            lateWake_.wait(lock);
-            continue;
-        }
-        auto due = lateFlags_.front().due;
-        if (Clock::now() < due) {
-            lateWake_.wait_until(lock, due);
-            continue;
-        }
-        lateFlags_.front().header->dwFlags |= WHDR_DONE;
-        lateFlags_.pop_front();
-    }
-}
-
-void VirtualSoundCard::WriteWavFile(const Device& device) {
+void VirtualSoundCard::WriteWavFile(const WAVEFORMATEX& format, const std::vector<std::uint8_t>& recorded) {
     std::FILE* file = std::fopen(wavPath_.c_str(), "wb");
     if (file == nullptr) {
         return;
@@ -441,15 +409,15 @@ void VirtualSoundCard::WriteWavFile(const Device& device) {
                              std::uint8_t(v >> 24)};
         std::fwrite(b, 1, 4, file);
     };
-    const auto size = static_cast<std::uint32_t>(device.recorded.size());
+    const auto size = static_cast<std::uint32_t>(recorded.size());
     std::fwrite("RIFF", 1, 4, file);
     put32(4 + 8 + 16 + 8 + size + (size & 1));
     std::fwrite("WAVEfmt ", 1, 8, file);
     put32(16);
-    std::fwrite(&device.format, 1, 16, file); // the record's first 16 bytes are the fmt chunk
+    std::fwrite(&format, 1, 16, file); // the record's first 16 bytes are the fmt chunk
     std::fwrite("data", 1, 4, file);
     put32(size);
-    std::fwrite(device.recorded.data(), 1, device.recorded.size(), file);
+    std::fwrite(recorded.data(), 1, recorded.size(), file);
     if (size & 1) {
         std::fputc(0, file);
     }
@@ -482,7 +450,7 @@ MMRESULT VirtualSoundCard::GetDevCaps(int deviceId, WAVEOUTCAPS& caps) {
 
 MMRESULT VirtualSoundCard::Open(HWAVEOUT* handle, int deviceId, const WAVEFORMATEX* format,
                                 WaveCallback callback, DWORD_PTR instance, DWORD flags) {
-    DeviceRef device;
+    int index = 0;
     {
         std::lock_guard lock(mutex_);
         MMRESULT code = MMSYSERR_NOERROR;
@@ -493,7 +461,7 @@ MMRESULT VirtualSoundCard::Open(HWAVEOUT* handle, int deviceId, const WAVEFORMAT
         if (devices_.empty() || deviceId < WAVE_MAPPER || deviceId >= static_cast<int>(devices_.size())) {
             return MMSYSERR_BADDEVICEID;
         }
-        const int index = std::max(deviceId, 0);
+        index = std::max(deviceId, 0);
         if (!Plays(index, format)) {
             return WAVERR_BADFORMAT;
         }
@@ -503,217 +471,108 @@ MMRESULT VirtualSoundCard::Open(HWAVEOUT* handle, int deviceId, const WAVEFORMAT
         if (handle == nullptr) {
             return MMSYSERR_INVALPARAM;
         }
-        device = std::make_shared<Device>();
-        device->handle = nextHandle_++;
-        device->index = index;
-        std::memcpy(&device->format, format, sizeof(WAVEFORMATEX));
-        device->format.cbSize = 0;
-        device->callback = callback;
-        device->instance = instance;
-        open_[device->handle] = device;
         lastFlags_ = flags;
         lastDevice_ = index;
-        *handle = device->handle;
-        if (faults_.noOpenNotify) {
-            return MMSYSERR_NOERROR;
-        }
     }
-    if (callback != nullptr) {
-        callback(device->handle, WOM_OPEN, instance, 0, 0);
+    auto session = std::make_unique<Session>(Session{this, callback, instance});
+    HWAVEOUT opened = 0;
+    const MMRESULT result =
+        front_->Open(&opened, index, format, &Notified, reinterpret_cast<DWORD_PTR>(session.get()),
+                     flags & ~WAVE_FORMAT_QUERY);
+    if (result == MMSYSERR_NOERROR) {
+        std::lock_guard lock(mutex_);
+        sessions_[opened] = std::move(session);
+        *handle = opened;
     }
-    return MMSYSERR_NOERROR;
+    return result;
 }
 
 MMRESULT VirtualSoundCard::Close(HWAVEOUT handle) {
-    DeviceRef device;
-    bool notify = true;
-    {
+    MMRESULT code = Admit(handle, &VirtualWaveFaults::close, "close");
+    if (code != MMSYSERR_NOERROR) {
+        return code;
+    }
+    code = front_->Close(handle);
+    if (code == MMSYSERR_NOERROR) {
         std::lock_guard lock(mutex_);
-        device = Find(handle);
-        if (device == nullptr) {
-            return MMSYSERR_INVALHANDLE;
-        }
-        MMRESULT code = MMSYSERR_NOERROR;
-        if (Fails(faults_.close, "close", code)) {
-            return code;
-        }
-        if (!device->queue.empty()) {
-            return WAVERR_STILLPLAYING;
-        }
-        device->closed = true;
-        open_.erase(handle);
-        if (!wavPath_.empty()) {
-            WriteWavFile(*device);
-        }
-        notify = !faults_.noCloseNotify;
+        sessions_.erase(handle);
     }
-    if (notify && device->callback != nullptr) {
-        std::lock_guard deliver(device->deliver);
-        device->callback(handle, WOM_CLOSE, device->instance, 0, 0);
-    }
-    return MMSYSERR_NOERROR;
+    return code;
 }
 
 MMRESULT VirtualSoundCard::PrepareHeader(HWAVEOUT handle, WAVEHDR* header) {
-    std::lock_guard lock(mutex_);
-    calls_["prepare"]++;
-    if (Find(handle) == nullptr) {
-        return MMSYSERR_INVALHANDLE;
+    {
+        std::lock_guard lock(mutex_);
+        calls_["prepare"]++;
     }
-    if (header == nullptr) {
-        return MMSYSERR_INVALPARAM;
-    }
-    header->dwFlags |= WHDR_PREPARED;
-    return MMSYSERR_NOERROR;
+    return front_->PrepareHeader(handle, header);
 }
 
 MMRESULT VirtualSoundCard::UnprepareHeader(HWAVEOUT handle, WAVEHDR* header) {
-    std::lock_guard lock(mutex_);
-    calls_["unprepare"]++;
-    if (Find(handle) == nullptr) {
-        return MMSYSERR_INVALHANDLE;
+    {
+        std::lock_guard lock(mutex_);
+        calls_["unprepare"]++;
     }
-    if (header == nullptr) {
-        return MMSYSERR_INVALPARAM;
-    }
-    if ((header->dwFlags & WHDR_INQUEUE) != 0) {
-        return WAVERR_STILLPLAYING;
-    }
-    // The header's memory may go away after this: no late flag may touch it any more.
-    std::erase_if(lateFlags_, [header](const LateFlag& f) { return f.header == header; });
-    header->dwFlags &= ~WHDR_PREPARED;
-    return MMSYSERR_NOERROR;
+    return front_->UnprepareHeader(handle, header);
 }
 
 MMRESULT VirtualSoundCard::Write(HWAVEOUT handle, WAVEHDR* header) {
-    bool wasEmpty = false;
+    MMRESULT code = Admit(handle, &VirtualWaveFaults::write, "write");
+    if (code != MMSYSERR_NOERROR) {
+        return code;
+    }
     {
+        // Counted first: the header may come back from the device's thread before Write returns.
         std::lock_guard lock(mutex_);
-        auto device = Find(handle);
-        if (device == nullptr) {
-            return MMSYSERR_INVALHANDLE;
-        }
-        MMRESULT code = MMSYSERR_NOERROR;
-        if (Fails(faults_.write, "write", code)) {
-            return code;
-        }
-        if (header == nullptr) {
-            return MMSYSERR_INVALPARAM;
-        }
-        if ((header->dwFlags & WHDR_PREPARED) == 0) {
-            return WAVERR_UNPREPARED;
-        }
-        if ((header->dwFlags & WHDR_INQUEUE) != 0) {
-            return WAVERR_STILLPLAYING;
-        }
-        std::erase_if(lateFlags_, [header](const LateFlag& f) { return f.header == header; });
-        header->dwFlags = (header->dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
-        wasEmpty = device->queue.empty();
-        device->queue.push_back(header);
-        device->queuedBytes += header->dwBufferLength;
         calls_["written"]++;
     }
-    // Behind other buffers the new one changes nothing the clock waits for.
-    if (wasEmpty) {
-        wake_.notify_all();
+    code = front_->Write(handle, header);
+    if (code != MMSYSERR_NOERROR) {
+        std::lock_guard lock(mutex_);
+        calls_["written"]--;
     }
-    return MMSYSERR_NOERROR;
+    return code;
 }
 
 MMRESULT VirtualSoundCard::Pause(HWAVEOUT handle) {
-    std::lock_guard lock(mutex_);
-    auto device = Find(handle);
-    if (device == nullptr) {
-        return MMSYSERR_INVALHANDLE;
-    }
-    MMRESULT code = MMSYSERR_NOERROR;
-    if (Fails(faults_.pause, "pause", code)) {
-        return code;
-    }
-    device->paused = true;
-    return MMSYSERR_NOERROR;
+    const MMRESULT code = Admit(handle, &VirtualWaveFaults::pause, "pause");
+    return code != MMSYSERR_NOERROR ? code : front_->Pause(handle);
 }
 
 MMRESULT VirtualSoundCard::Restart(HWAVEOUT handle) {
-    {
-        std::lock_guard lock(mutex_);
-        auto device = Find(handle);
-        if (device == nullptr) {
-            return MMSYSERR_INVALHANDLE;
-        }
-        MMRESULT code = MMSYSERR_NOERROR;
-        if (Fails(faults_.restart, "restart", code)) {
-            return code;
-        }
-        device->paused = false;
-    }
-    wake_.notify_all();
-    return MMSYSERR_NOERROR;
+    const MMRESULT code = Admit(handle, &VirtualWaveFaults::restart, "restart");
+    return code != MMSYSERR_NOERROR ? code : front_->Restart(handle);
 }
 
 MMRESULT VirtualSoundCard::Reset(HWAVEOUT handle) {
-    DeviceRef device;
-    {
-        std::lock_guard lock(mutex_);
-        device = Find(handle);
-        if (device == nullptr) {
-            return MMSYSERR_INVALHANDLE;
-        }
-        MMRESULT code = MMSYSERR_NOERROR;
-        if (Fails(faults_.reset, "reset", code)) {
-            return code;
-        }
+    const MMRESULT code = Admit(handle, &VirtualWaveFaults::reset, "reset");
+    if (code != MMSYSERR_NOERROR) {
+        return code;
     }
-    std::lock_guard deliver(device->deliver);
-    std::vector<WAVEHDR*> done;
-    {
-        std::lock_guard lock(mutex_);
-        for (WAVEHDR* header : device->queue) {
-            header->dwFlags = (header->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
-            done.push_back(header);
-        }
-        device->queue.clear();
-        device->queuedBytes = 0;
-        device->headOffset = 0;
-        device->played = 0;
-        device->anchored = false;
-    }
-    Deliver(device, done);
-    return MMSYSERR_NOERROR;
+    const HWAVEOUT outer = std::exchange(resettingOnThisThread, handle);
+    const MMRESULT result = front_->Reset(handle);
+    resettingOnThisThread = outer;
+    return result;
 }
 
 MMRESULT VirtualSoundCard::GetPosition(HWAVEOUT handle, MMTIME& time) {
-    std::lock_guard lock(mutex_);
-    auto device = Find(handle);
-    if (device == nullptr) {
-        return MMSYSERR_INVALHANDLE;
-    }
-    MMRESULT code = MMSYSERR_NOERROR;
-    if (Fails(faults_.position, "position", code)) {
+    MMRESULT code = Admit(handle, &VirtualWaveFaults::position, "position");
+    if (code != MMSYSERR_NOERROR) {
         return code;
     }
-    const std::uint64_t wrap = faults_.wrapAt != 0 ? faults_.wrapAt : (std::uint64_t{1} << 32);
-    std::uint64_t played = device->played;
-    if (clock_ == VirtualClock::RealTime && device->anchored && !device->paused && !device->queue.empty()) {
-        // The clock plays whole buffers when they are due; in between, the frames owed so far
-        // of the head buffer are being heard.
-        const WAVEHDR* head = device->queue.front();
-        const DWORD block = device->format.nBlockAlign;
-        const DWORD left =
-            head->dwBufferLength > device->headOffset ? head->dwBufferLength - device->headOffset : 0;
-        const auto elapsed =
-            std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - device->anchor);
-        const std::uint64_t owed = device->anchorFrames + static_cast<std::uint64_t>(elapsed.count()) *
-                                                              device->format.nSamplesPerSec / 1000000u;
-        if (owed > device->consumed) {
-            played += std::min<std::uint64_t>(owed - device->consumed, left / block);
-        }
+    std::uint64_t played = 0;
+    WORD block = 0;
+    code = front_->Heard(handle, played, block);
+    if (code != MMSYSERR_NOERROR) {
+        return code;
     }
+    std::lock_guard lock(mutex_);
+    const std::uint64_t wrap = faults_.wrapAt != 0 ? faults_.wrapAt : (std::uint64_t{1} << 32);
     if (time.wType == TIME_SAMPLES && !faults_.positionInBytesOnly) {
         time.value = static_cast<DWORD>(played % wrap);
     } else {
         time.wType = TIME_BYTES;
-        time.value = static_cast<DWORD>((played * device->format.nBlockAlign) % wrap);
+        time.value = static_cast<DWORD>((played * block) % wrap);
     }
     return MMSYSERR_NOERROR;
 }

@@ -1,21 +1,21 @@
 // A deterministic wave output card for tests and headless use. It keeps every byte it played, plays
 // on a clock that runs in real time, as fast as possible or only when a test advances it, and can be
 // told to fail any of its calls or to misbehave the way real drivers do (missing notifications, a
-// done flag that comes late, a position counter that wraps early).
+// done flag that comes late, a position counter that wraps early). It is a playback backend of the
+// wave output front: the front keeps the queue and returns the headers, the card's sinks play them on
+// its clock; the card adds its faults, counts and recording around the front's calls.
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/wave_device.h"
+#include "platform/wave_out_front.h"
 
 namespace tunefold::platform {
 
@@ -68,7 +68,8 @@ public:
     VirtualClock Clock() const;
     void SetFaults(const VirtualWaveFaults& faults);
     VirtualWaveFaults Faults() const;
-    // Back to one device, the manual clock, no faults and nothing recorded.
+    // Back to one device, the manual clock, no faults and nothing recorded; a device a test left
+    // open is closed without a notification.
     void ResetAll();
     // Also write everything played by the next sessions to this WAV file when a device closes ("" off).
     void RecordToFile(const std::string& path);
@@ -112,34 +113,27 @@ public:
     MMRESULT GetPosition(HWAVEOUT handle, MMTIME& time) override;
 
 private:
-    struct Device;
-    struct LateFlag {
-        std::chrono::steady_clock::time_point due;
-        WAVEHDR* header;
+    class Playback;
+    class Sink;
+    // What the card adds to one open device's notifications: the suppressed ones, the counts.
+    struct Session {
+        VirtualSoundCard* card;
+        WaveCallback callback;
+        DWORD_PTR instance;
     };
-    using DeviceRef = std::shared_ptr<Device>;
-
-    DeviceRef Find(HWAVEOUT handle);
+    static void Notified(std::uintptr_t handle, UINT msg, DWORD_PTR instance, DWORD_PTR param1,
+                         DWORD_PTR param2);
     bool Fails(VirtualFault& fault, const char* call, MMRESULT& code);
+    // Checks the handle, then the fault of `call`.
+    MMRESULT Admit(HWAVEOUT handle, VirtualFault VirtualWaveFaults::*fault, const char* call);
     bool Plays(int device, const WAVEFORMATEX* format) const;
-    // Plays up to `frames` of `device` under the lock; headers finished go to `done`.
-    std::uint64_t PlayLocked(Device& device, std::uint64_t frames, std::vector<WAVEHDR*>& done);
-    void FinishLocked(Device& device, WAVEHDR* header, std::vector<WAVEHDR*>& done);
-    void Deliver(const DeviceRef& device, const std::vector<WAVEHDR*>& done);
-    void ClockLoop();
-    void LateFlagLoop();
-    void StartClockThread();
-    void StopClockThread();
-    void WriteWavFile(const Device& device);
     void RecordLocked(const std::uint8_t* data, std::size_t bytes);
+    void WriteWavFile(const WAVEFORMATEX& format, const std::vector<std::uint8_t>& recorded);
 
     mutable std::mutex mutex_;
-    std::condition_variable wake_;
     std::vector<VirtualWaveDeviceConfig> devices_;
     VirtualWaveFaults faults_;
-    VirtualClock clock_ = VirtualClock::Manual;
-    std::map<HWAVEOUT, DeviceRef> open_;
-    HWAVEOUT nextHandle_ = 0x1000;
+    std::atomic<VirtualClock> clock_{VirtualClock::Manual};
     // What was played, in blocks that are filled and never moved: one growing vector would copy
     // everything recorded so far each time it grows, a cost no real card has.
     std::vector<std::vector<std::uint8_t>> played_;
@@ -150,13 +144,10 @@ private:
     std::string wavPath_;
     DWORD lastFlags_ = 0;
     int lastDevice_ = -1;
-    std::deque<LateFlag> lateFlags_;
+    std::map<HWAVEOUT, std::unique_ptr<Session>> sessions_;
 
-    std::thread clockThread_;
-    bool clockQuit_ = false;
-    std::thread lateThread_;
-    bool lateQuit_ = false;
-    std::condition_variable lateWake_;
+    std::unique_ptr<Playback> playback_;
+    std::unique_ptr<WaveOutFront> front_; // last: its devices go before everything they use
 };
 
 } // namespace tunefold::platform

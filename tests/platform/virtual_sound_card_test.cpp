@@ -6,6 +6,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/linux/alsa_wave_out.h"
+#include "platform/platform_mode.h"
 #include "platform/virtual/virtual_sound_card.h"
 #include "support/test_env.h"
 
@@ -272,6 +274,21 @@ TEST_F(VirtualCardTest, BuffersFinishedTogetherComeAsOneCountedBatch) {
     card.ClearRecording();
     EXPECT_TRUE(card.Played().empty());
     EXPECT_EQ(card.Close(h), MMSYSERR_NOERROR);
+}
+
+// The service follows the platform mode at every call (a switch after the first use is not
+// ignored), and one installed for a while takes precedence.
+TEST(WaveOutService, FollowsThePlatformModeAndAnInstalledCard) {
+    UseVirtualPlatform(false);
+    EXPECT_EQ(&WaveOut(), &AlsaWaveOut::Instance());
+    UseVirtualPlatform(true);
+    EXPECT_EQ(&WaveOut(), &VirtualSoundCard::Instance());
+    {
+        VirtualSoundCard mine;
+        ScopedWaveOut scoped(mine);
+        EXPECT_EQ(&WaveOut(), &mine);
+    }
+    EXPECT_EQ(&WaveOut(), &VirtualSoundCard::Instance());
 }
 
 TEST(WaveErrorText, KnownAndUnknownCodes) {

@@ -276,6 +276,46 @@ TEST(WaveOutThreads, WorkerHandlesEveryBufferOfABatch) {
     Card().ResetAll();
 }
 
+// A card that sets each done flag a little after it returned the buffer, on a thread of its own,
+// while it plays as fast as it can: the refill waits for the flag that thread sets, and a stop
+// never leaves a header to be flagged behind its back. Every byte is heard once and in order.
+TEST_P(WaveOutStress, DoneFlagsSetLateOnAnotherThread) {
+    platform::VirtualWaveFaults faults;
+    faults.lateDoneFlagMs = 2;
+    Card().SetFaults(faults);
+    WAVEFORMATEX f = test::Stereo16(8000);
+    test::PatternSource source(64 * 30, &f);
+    TMMWaveOut wo;
+    wo.SetCallBackMode(GetParam());
+    wo.SetNumBuffers(4);
+    wo.SetBufferSize(64);
+    wo.SetInput(&source);
+    std::atomic<int> stops{0}, errors{0};
+    wo.OnStop = [&](TObject*) { stops.fetch_add(1); };
+    wo.OnError = [&](TObject*) { errors.fetch_add(1); };
+
+    wo.Start();
+    ASSERT_TRUE(test::PumpUntil([&] { return stops.load() == 1; }));
+    std::vector<std::uint8_t> expected(64 * 30);
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        expected[i] = test::PatternByte(i);
+    }
+    EXPECT_EQ(Card().Played(), expected);
+
+    // Stopped while buffers wait for their flags.
+    source.Seek(0);
+    wo.Start();
+    ASSERT_TRUE(test::PumpUntil([&] { return Card().CallCount("done") > 40; }));
+    wo.Stop();
+    ASSERT_TRUE(test::PumpUntil([&] { return stops.load() == 2 && wo.CompletionsIdle(); }));
+    EXPECT_EQ(Card().QueuedCount(), 0);
+    EXPECT_EQ(Card().CallCount("prepare"), Card().CallCount("unprepare"));
+    wo.Close();
+    EXPECT_EQ(errors.load(), 0);
+    EXPECT_EQ(exceptions.load(), 0);
+    EXPECT_EQ(Card().OpenCount(), 0);
+}
+
 INSTANTIATE_TEST_SUITE_P(Modes, WaveOutStress, ::testing::Values(cmWindow, cmCallback, cmThread),
                          [](const auto& info) { return std::string(test::ModeName(info.param)); });
 
