@@ -101,13 +101,20 @@ bool FilterBlock(TMMEQEngine& e, int ch, std::int16_t* out, int stride) {
     return over;
 }
 
-bool ProcessChunk(TMMEQEngine& e, TMMChannel channel, std::uint8_t* buffer, std::size_t count) {
+bool ProcessChunk(TMMEQEngine& e, TMMChannel channel, std::uint8_t* buffer, std::size_t count, bool streamEnds) {
     const int channels = e.Channels;
     const std::size_t frameBytes = static_cast<std::size_t>(channels) * 2;
     const std::size_t blockBytes = frameBytes * static_cast<std::size_t>(e.M);
 
     std::memcpy(e.InQueue + e.InFill, buffer, count);
     e.InFill += count;
+    // The stream's last bytes: its partial block is filtered with silence after it, so the last
+    // buffer carries the end of the music instead of silence in front of it.
+    const std::size_t rest = e.InFill % blockBytes;
+    if (streamEnds && rest != 0 && e.OutFill + e.InFill + blockBytes <= 2 * e.Capacity) {
+        std::memset(e.InQueue + e.InFill, 0, blockBytes - rest);
+        e.InFill += blockBytes - rest;
+    }
     const std::size_t blocks = e.InFill / blockBytes;
 
     int first = 0, last = channels - 1;
@@ -155,6 +162,11 @@ bool ProcessChunk(TMMEQEngine& e, TMMChannel channel, std::uint8_t* buffer, std:
     }
     std::memmove(e.OutQueue, e.OutQueue + d, e.OutFill - d);
     e.OutFill -= d;
+    if (streamEnds) {
+        // What the padding made beyond the stream's end is no part of it.
+        e.InFill = 0;
+        e.OutFill = 0;
+    }
     return over;
 }
 
@@ -186,8 +198,9 @@ TMMEQEngine* InitEQ(const WAVEFORMATEX* format, int fftLength, std::size_t capac
     e->LogM = logM;
     e->M = 1 << logM;
     e->H = e->M / 2;
-    // The queues must hold a partial block next to a whole buffer; the largest block is 4096 bytes.
-    e->Capacity = std::max<std::size_t>(capacity, 4096);
+    // The queues must hold a partial block and the padded last block next to a whole buffer; the
+    // largest block is 4096 bytes.
+    e->Capacity = std::max<std::size_t>(capacity, 4 * 4096);
     e->WindowKind = fwHamming;
     e->InQueue = static_cast<std::uint8_t*>(pool.AllocateExact(GPTR, 2 * e->Capacity));
     e->OutQueue = static_cast<std::uint8_t*>(pool.AllocateExact(GPTR, 2 * e->Capacity));
@@ -259,7 +272,7 @@ void ResetEQ(TMMEQEngine* engine) {
     std::memset(engine->Overlap, 0, sizeof engine->Overlap);
 }
 
-bool ProcessEQ(TMMEQEngine* engine, TMMChannel channel, void* buffer, std::uint32_t count) {
+bool ProcessEQ(TMMEQEngine* engine, TMMChannel channel, void* buffer, std::uint32_t count, bool endOfStream) {
     if (engine == nullptr || buffer == nullptr || count == 0) {
         return false;
     }
@@ -273,7 +286,7 @@ bool ProcessEQ(TMMEQEngine* engine, TMMChannel channel, void* buffer, std::uint3
     bool over = false;
     for (std::size_t offset = 0; offset < count;) {
         const std::size_t n = std::min<std::size_t>(count - offset, piece);
-        over |= ProcessChunk(e, channel, bytes + offset, n);
+        over |= ProcessChunk(e, channel, bytes + offset, n, endOfStream && offset + n == count);
         offset += n;
     }
     return over;

@@ -52,7 +52,11 @@ void SetEQBand(TMMEQEngine* engine, float f1, float f2, float gain);
 void SetEQWindow(TMMEQEngine* engine, int window);
 // Empties both queues and clears every channel's block and overlap.
 void ResetEQ(TMMEQEngine* engine);
-// Filters `count` bytes of 16-bit PCM in place; true when some sample saturated.
-bool ProcessEQ(TMMEQEngine* engine, TMMChannel channel, void* buffer, std::uint32_t count);
+// Filters `count` bytes of 16-bit PCM in place; true when some sample saturated. Output lags input
+// by what is waiting for a whole block; with `endOfStream` the waiting block is filtered padded with
+// silence and its part that belongs to this buffer comes out now, so the stream keeps its length and
+// ends with its music instead of silence.
+bool ProcessEQ(TMMEQEngine* engine, TMMChannel channel, void* buffer, std::uint32_t count,
+               bool endOfStream = false);
 
 } // namespace tunefold

@@ -506,7 +506,7 @@ void TMMEqualizer::Reset() {
     TMMDSPComponent::Reset();
 }
 
-void TMMEqualizer::Process(PWaveHdr lpWaveHdr) {
+void TMMEqualizer::Process(PWaveHdr lpWaveHdr, bool endOfStream) {
     if (lpWaveHdr == nullptr || lpWaveHdr->lpData == nullptr) {
         return;
     }
@@ -514,7 +514,8 @@ void TMMEqualizer::Process(PWaveHdr lpWaveHdr) {
     {
         std::lock_guard lock(FEngineLock);
         if (FReady && FEngine != nullptr && FEnabled) {
-            overflow = ProcessEQ(FEngine, FChannel, lpWaveHdr->lpData, lpWaveHdr->dwBytesRecorded);
+            overflow =
+                ProcessEQ(FEngine, FChannel, lpWaveHdr->lpData, lpWaveHdr->dwBytesRecorded, endOfStream);
         }
     }
     // Outside the lock: the GUI thread may be waiting for it while this thread waits for the GUI.
@@ -525,7 +526,8 @@ void TMMEqualizer::Process(PWaveHdr lpWaveHdr) {
 
 void TMMEqualizer::BufferLoad(PWaveHdr lpWaveHdr, bool& MoreBuffers) {
     TMMDSPComponent::BufferLoad(lpWaveHdr, MoreBuffers);
-    Process(lpWaveHdr);
+    // The input's last buffer also takes out what still waits for a whole block.
+    Process(lpWaveHdr, !MoreBuffers);
 }
 
 void TMMEqualizer::BufferReady(PWaveHdr lpWaveHdr) {

@@ -167,7 +167,7 @@ private:
     void CreateEngine();
     void FreeEngine();
     void RebuildResponseEngine();
-    void Process(PWaveHdr lpWaveHdr);
+    void Process(PWaveHdr lpWaveHdr, bool endOfStream = false);
 
     std::atomic<bool> FEnabled{true};
     int FSampleRate = 4000;

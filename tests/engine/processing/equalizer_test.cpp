@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <random>
@@ -7,6 +8,7 @@
 
 #include "engine/framework/stream.h"
 #include "engine/processing/equalizer.h"
+#include "support/pull.h"
 
 namespace tunefold {
 namespace {
@@ -446,6 +448,54 @@ TEST(EqualizerTest, TheResponseDisplayGetsTheFilteredImpulse) {
     EXPECT_EQ(eq.Spectrum(), nullptr);
     EXPECT_EQ(eq.ResponseEngine(), nullptr);
     eq.Filters().Items(5)->SetGain(3); // no call into the freed analyzer
+}
+
+} // namespace
+} // namespace tunefold
+
+namespace tunefold {
+namespace {
+
+// A file's worth of stereo noise, handed out in buffers, "no more" with the last of it.
+TEST(EqualizerTest, AStreamKeepsItsLengthAndEndsWithItsMusic) {
+    const WAVEFORMATEX f = Pcm(16, 2);
+    const std::vector<std::int16_t> input = Noise(2 * (44100 + 123), 12000, 7);
+    for (const std::uint32_t bufferBytes : {16384u, 1000u, 4096u}) {
+        TMMDSPComponent source;
+        std::size_t given = 0;
+        source.OnBufferLoad = [&](TObject*, PWaveHdr h, bool& more) {
+            const std::size_t n = std::min<std::size_t>(h->dwBufferLength / 4 * 2, input.size() - given);
+            std::memcpy(h->lpData, input.data() + given, n * 2);
+            h->dwBytesRecorded = static_cast<DWORD>(n * 2);
+            given += n;
+            more = given < input.size();
+        };
+        source.SetPWaveFormat(&f);
+        TMMEqualizer eq;
+        AddPlayerBands(eq);
+        eq.Input(&source);
+        eq.Opened();
+        eq.Started();
+        const test::PullResult r = test::PullAll(eq, bufferBytes);
+        ASSERT_TRUE(r.ended);
+        ASSERT_EQ(r.data.size(), input.size() * 2) << bufferBytes;
+        std::vector<std::int16_t> out(input.size());
+        std::memcpy(out.data(), r.data.data(), r.data.size());
+        // Buffers of whole blocks give the filter's own delay of a quarter block (64 frames); 1000-byte
+        // buffers wait for whole blocks too, and from their 43rd on lag 1016 bytes (254 frames).
+        const bool whole = bufferBytes % 1024 == 0;
+        const std::size_t delay = whole ? 64 : 64 + 254;
+        std::size_t zeroRun = 0, longestZeroRun = 0;
+        for (std::size_t n = whole ? delay : 43 * 250; n < out.size() / 2; ++n) {
+            for (int ch = 0; ch < 2; ++ch) {
+                const int want = static_cast<int>(std::trunc(input[2 * (n - delay) + ch] * 0.997631157484));
+                ASSERT_NEAR(out[2 * n + ch], want, 1) << "frame " << n << " of buffers of " << bufferBytes;
+            }
+            zeroRun = (out[2 * n] == 0 && out[2 * n + 1] == 0) ? zeroRun + 1 : 0;
+            longestZeroRun = std::max(longestZeroRun, zeroRun);
+        }
+        EXPECT_LT(longestZeroRun, 3u) << bufferBytes;
+    }
 }
 
 } // namespace
