@@ -29,9 +29,10 @@ bool ReplaceFileContents(const std::string& path, std::string_view bytes, const 
 // beside `path` (whose link, if it is one, is followed), or "" when none can be made or `path` is
 // no regular file. The caller writes it, then commits it or removes it.
 std::string ReserveTemporaryFile(const std::string& path);
-// Flushes the written temporary file to disk and renames it over `path` (keeping the permission
-// bits of the file it replaces). False when that failed; the temporary file is then still there.
-bool CommitTemporaryFile(const std::string& temp, const std::string& path);
+// Renames the written temporary file over `path` (keeping the permission bits of the file it
+// replaces), with `sync` flushing it and the folder to disk around the rename. False when that
+// failed; the temporary file is then still there.
+bool CommitTemporaryFile(const std::string& temp, const std::string& path, bool sync = true);
 // Removes a file; nothing when it is not there.
 void RemoveFile(const std::string& path);
 

@@ -103,7 +103,7 @@ std::string ReserveTemporaryFile(const std::string& path) {
     return temp;
 }
 
-bool CommitTemporaryFile(const std::string& temp, const std::string& path) {
+bool CommitTemporaryFile(const std::string& temp, const std::string& path, bool sync) {
     const std::string target = ResolveTarget(path);
     int fd = ::open(temp.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0) {
@@ -114,10 +114,10 @@ bool CommitTemporaryFile(const std::string& temp, const std::string& path) {
     if (::stat(target.c_str(), &old) == 0) {
         ok = S_ISREG(old.st_mode) && ::fchmod(fd, old.st_mode & 07777) == 0;
     }
-    ok = ok && ::fsync(fd) == 0;
+    ok = ok && (!sync || ::fsync(fd) == 0);
     ok = (::close(fd) == 0) && ok;
     ok = ok && ::rename(temp.c_str(), target.c_str()) == 0;
-    if (ok) {
+    if (ok && sync) {
         SyncFolder(ParentFolder(target));
     }
     return ok;

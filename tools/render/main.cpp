@@ -369,7 +369,9 @@ public:
         const bool closed = tf::WaveIOCloseFile(*record_) == tf::WIOERR_NOERROR;
         tf::WaveIOClose(record_);
         record_ = nullptr;
-        if (!closed || failed_ || !pf::CommitTemporaryFile(temp_, target_)) {
+        // A rendering can be made again: it is renamed into place without waiting for the disk,
+        // as fast as writing the target directly was.
+        if (!closed || failed_ || !pf::CommitTemporaryFile(temp_, target_, false)) {
             Discard();
             return false;
         }
