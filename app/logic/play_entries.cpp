@@ -10,6 +10,7 @@
 #include "engine/sources/wave_io.h"
 #include "platform/dynamic_library.h"
 #include "platform/input_file.h"
+#include "platform/paths.h"
 
 namespace tunefold {
 
@@ -88,7 +89,7 @@ std::string ResolvePlaylistEntry(std::string entry, const std::string& listFile)
     }
     if (!entry.empty() && entry[0] != '/') {
         const std::string a = Folder(listFile) + "/" + entry;
-        const std::string b = platform::ExecutableDirectory() + "/" + entry;
+        const std::string b = platform::JoinPath(platform::ProgramFolder(), entry);
         if (platform::IsRegularFile(a)) {
             entry = a;
         }
@@ -97,6 +98,17 @@ std::string ResolvePlaylistEntry(std::string entry, const std::string& listFile)
         }
     }
     return entry;
+}
+
+bool ReadPlayerList(const std::string& fileName, std::vector<std::string>& list) {
+    if (NamedAsAudio(fileName)) {
+        return false;
+    }
+    try {
+        return ReadPlaylistFile(fileName, list) == TPlaylistRead::Ok;
+    } catch (const std::exception&) {
+        return false;
+    }
 }
 
 TPlayItems PlayItemsFor(const std::string& fileName) {
@@ -110,15 +122,7 @@ TPlayItems PlayItemsFor(const std::string& fileName) {
         return items;
     }
     std::vector<std::string> list;
-    bool read = false;
-    if (!NamedAsAudio(fileName)) {
-        try {
-            read = ReadPlaylistFile(fileName, list) == TPlaylistRead::Ok;
-        } catch (const std::exception&) {
-            read = false;
-        }
-    }
-    if (!read) {
+    if (!ReadPlayerList(fileName, list)) {
         items.notValid = true;
         return items;
     }

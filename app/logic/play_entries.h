@@ -24,6 +24,11 @@ struct TPlayItems {
     bool notValid = false;
 };
 
+// The entries of `fileName` read as a playlist, as they stand: false (and `list` left alone) when the
+// file may not be read as one - no regular file, named as audio, binary, too large, or without an
+// entry.
+bool ReadPlayerList(const std::string& fileName, std::vector<std::string>& list);
+
 // Comment lines ("#EXTM3U", "#EXTINF:...") and entries that name no existing file are skipped
 // silently, as other players do.
 TPlayItems PlayItemsFor(const std::string& fileName);
