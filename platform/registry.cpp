@@ -18,13 +18,21 @@ char FoldCase(char c) {
 std::mutex storeMutex;
 std::shared_ptr<RegistryStore> installedStore;
 
+std::string defaultStorePath;
+std::shared_ptr<RegistryStore> defaultStore;
+
+// Called under storeMutex.
 std::shared_ptr<RegistryStore> DefaultStore() {
     // The file store even on the virtual platform: the test main and headless runs point
     // XDG_CONFIG_HOME at a folder of their own, and two processes of one run (a second start handing
-    // its file to the first) must see each other's values.
-    static const std::shared_ptr<RegistryStore> fileStore =
-        std::make_shared<FileRegistryStore>(FileRegistryStore::DefaultPath());
-    return fileStore;
+    // its file to the first) must see each other's values. Where it lives is asked every time, so a
+    // changed XDG_CONFIG_HOME takes effect.
+    std::string path = FileRegistryStore::DefaultPath();
+    if (!defaultStore || path != defaultStorePath) {
+        defaultStore = std::make_shared<FileRegistryStore>(path);
+        defaultStorePath = std::move(path);
+    }
+    return defaultStore;
 }
 
 void AddKeyWithAncestors(RegistryTree& tree, const std::string& fullName) {
@@ -131,6 +139,11 @@ std::shared_ptr<RegistryStore> CurrentRegistryStore() {
         return installedStore;
     }
     return DefaultStore();
+}
+
+std::shared_ptr<RegistryStore> InstalledRegistryStore() {
+    std::lock_guard<std::mutex> lock(storeMutex);
+    return installedStore;
 }
 
 void InstallRegistryStore(std::shared_ptr<RegistryStore> store) {

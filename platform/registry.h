@@ -98,6 +98,8 @@ public:
 // store of their own; installing nullptr restores the default.
 std::shared_ptr<RegistryStore> CurrentRegistryStore();
 void InstallRegistryStore(std::shared_ptr<RegistryStore> store);
+// The installed store (null when the default is in force).
+std::shared_ptr<RegistryStore> InstalledRegistryStore();
 
 // An open key. Opening reads the store; reads answer from that snapshot; writes go to the store at
 // once (and refresh the snapshot). A failed operation returns false and changes nothing.
