@@ -54,22 +54,25 @@ install:
 	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=$(PREFIX)
 	cmake --build $(BUILD) -j $(JOBS)
 	DESTDIR="$(DESTDIR)" cmake --install $(BUILD)
-	$(refresh-desktop-caches)
+	$(call refresh-desktop-caches,$(PREFIX))
 
 # uninstall: removes every file the last install from $(BUILD) listed in its install_manifest.txt.
 uninstall:
 	DESTDIR="$(DESTDIR)" scripts/uninstall $(BUILD)/install_manifest.txt
-	$(refresh-desktop-caches)
+	$(call refresh-desktop-caches,$(INSTALLED_PREFIX))
 
-# The menus and the icon theme learn of the change, when the tools are there and the files went
-# to the live system rather than into a staging folder.
+# The prefix the build was last installed with, for the caches after an uninstall.
+INSTALLED_PREFIX = $(or $(shell sed -n 's/^CMAKE_INSTALL_PREFIX:PATH=//p' $(BUILD)/CMakeCache.txt 2>/dev/null),$(PREFIX))
+
+# The menus and the icon theme under prefix $(1) learn of the change, when the tools are there and
+# the files went to the live system rather than into a staging folder.
 define refresh-desktop-caches
 @if [ -z "$(DESTDIR)" ]; then \
-		if command -v update-desktop-database >/dev/null 2>&1; then \
-			update-desktop-database -q "$(PREFIX)/share/applications" || true; fi; \
-		if command -v gtk-update-icon-cache >/dev/null 2>&1; then \
-			gtk-update-icon-cache -q -t -f "$(PREFIX)/share/icons/hicolor" || true; fi; \
-	fi
+	if command -v update-desktop-database >/dev/null 2>&1 && [ -d "$(1)/share/applications" ]; then \
+		update-desktop-database -q "$(1)/share/applications" || true; fi; \
+	if command -v gtk-update-icon-cache >/dev/null 2>&1 && [ -d "$(1)/share/icons/hicolor" ]; then \
+		gtk-update-icon-cache -q -t -f "$(1)/share/icons/hicolor" || true; fi; \
+fi
 endef
 
 format:

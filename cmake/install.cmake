@@ -21,12 +21,18 @@ set(TUNEFOLD_INSTALL_PLUGIN_DIR ${CMAKE_INSTALL_LIBDIR}/tunefold)
 # that only our programs load has no place in the system's library folder, so it goes to a folder of
 # its own and every installed program carries a RUNPATH to it, relative to the program itself, so
 # that a DESTDIR staging copy or a moved prefix finds its own library and never another one.
+# The programs are linked with that RUNPATH already: otherwise CMake pads the build tree's empty
+# RUNPATH with ":" to make room for it, and the dynamic loader reads each empty entry as the current
+# folder, so a program run from the build tree would load any libasound.so.2 lying where it was
+# started. In the build tree the path leads nowhere, and the loader finds the library next door.
 file(RELATIVE_PATH tunefold_bin_to_plugins ${CMAKE_INSTALL_FULL_BINDIR}
      ${CMAKE_INSTALL_FULL_LIBDIR}/tunefold)
 
 foreach(program tunefold tunefold-render)
     if(TARGET ${program})
-        set_target_properties(${program} PROPERTIES INSTALL_RPATH "$ORIGIN/${tunefold_bin_to_plugins}")
+        set_target_properties(${program} PROPERTIES
+            INSTALL_RPATH "$ORIGIN/${tunefold_bin_to_plugins}"
+            BUILD_WITH_INSTALL_RPATH ON)
         install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tunefold)
     endif()
 endforeach()

@@ -3,12 +3,13 @@
 # checks that every file a desktop needs is there and that the installed renderer finds its own
 # decoder library, then uninstalls with the same script `make uninstall` runs and checks that
 # exactly our files and our folders went away. Needs no root, no display and no sound card.
-# Usage: install_test.sh BUILD_DIR SOURCE_DIR HAS_PLAYER(0|1)
+# Usage: install_test.sh BUILD_DIR SOURCE_DIR HAS_PLAYER(0|1) BUILT_RENDERER
 set -euo pipefail
 
 build="${1:?build folder}"
 source="${2:?source folder}"
 has_player="${3:-0}"
+built_render="${4:-}"
 
 failures=0
 fail() {
@@ -126,6 +127,21 @@ if [ -x "$render" ]; then
             fail "without its library tunefold-render said: $(cat "$work/info-without.out")"
         mv "$library.aside" "$library"
     fi
+fi
+
+# An empty entry in a RUNPATH is the current folder to the dynamic loader: a program carrying one
+# loads any library planted where it is started. Neither the build tree's nor the installed ones.
+if command -v readelf >/dev/null 2>&1; then
+    for binary in "$built_render" "$usr"/bin/* "$library"; do
+        [ -n "$binary" ] && [ -f "$binary" ] || continue
+        runpath="$(readelf -d "$binary" | sed -n 's/.*(R[UN]*PATH).*\[\(.*\)\]$/\1/p')"
+        case ":$runpath:" in
+            ::) ;;
+            *::*) fail "${binary#"$stage"} has an empty RUNPATH entry (the current folder): [$runpath]" ;;
+        esac
+    done
+else
+    echo "readelf is missing: the RUNPATH check is skipped"
 fi
 
 # --- the manifest lists exactly what was installed --------------------------------------------
