@@ -55,3 +55,9 @@ foreach(size 16 24 32 48 64 128 256)
 endforeach()
 install(FILES ${CMAKE_SOURCE_DIR}/resources/icons/tunefold.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps COMPONENT tunefold)
+
+# The build tree mirrors share/tunefold for the help, so that one rule finds it from a program in
+# the build tree (<build>/<folder>/program) and from an installed one (<prefix>/bin/program):
+# <program's folder>/../share/tunefold/Tunefold.html.
+configure_file(${CMAKE_SOURCE_DIR}/resources/help/Tunefold.html
+               ${CMAKE_BINARY_DIR}/share/tunefold/Tunefold.html COPYONLY)
