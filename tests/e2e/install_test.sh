@@ -3,13 +3,14 @@
 # checks that every file a desktop needs is there and that the installed renderer finds its own
 # decoder library, then uninstalls with the same script `make uninstall` runs and checks that
 # exactly our files and our folders went away. Needs no root, no display and no sound card.
-# Usage: install_test.sh BUILD_DIR SOURCE_DIR HAS_PLAYER(0|1) BUILT_RENDERER
+# Usage: install_test.sh BUILD_DIR SOURCE_DIR HAS_PLAYER(0|1) BUILT_RENDERER [SANITIZER]
 set -euo pipefail
 
 build="${1:?build folder}"
 source="${2:?source folder}"
 has_player="${3:-0}"
 built_render="${4:-}"
+sanitizer="${5:-}"
 
 failures=0
 fail() {
@@ -101,7 +102,18 @@ run_render() {
 if [ -x "$render" ]; then
     run_render --help >"$work/help.out" 2>&1 || fail "installed tunefold-render --help failed: $(cat "$work/help.out")"
     grep -q -- '--info' "$work/help.out" || fail "installed tunefold-render --help printed no usage"
+fi
 
+# Under a sanitizer the dlopen interceptor is the library's caller, so the dynamic loader reads the
+# sanitizer runtime's RUNPATH instead of the program's: there, in a build that is never installed,
+# the staged library cannot be found that way.
+check_decoder=1
+if [ -n "$sanitizer" ]; then
+    echo "$sanitizer sanitizer build: the decoder library lookup is not checked"
+    check_decoder=0
+fi
+
+if [ -x "$render" ] && [ "$check_decoder" = "1" ]; then
     # Twenty silent MPEG-1 layer III frames (128 kbit/s, 44.1 kHz, mono, no CRC: 417 bytes each, the
     # side information all zero), so the file is MPEG audio to any decoder and needs no encoder here.
     mp3="$work/silence.mp3"
