@@ -54,11 +54,13 @@ install:
 	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=$(PREFIX)
 	cmake --build $(BUILD) -j $(JOBS)
 	DESTDIR="$(DESTDIR)" cmake --install $(BUILD)
+	printf '%s\n' "$(DESTDIR)" >$(BUILD)/install_destdir.txt
 	$(call refresh-desktop-caches,$(PREFIX))
 
-# uninstall: removes every file the last install from $(BUILD) listed in its install_manifest.txt.
+# uninstall: removes every file the last install from $(BUILD) listed in its install_manifest.txt,
+# below the same $(DESTDIR) as that install (it refuses another).
 uninstall:
-	DESTDIR="$(DESTDIR)" scripts/uninstall $(BUILD)/install_manifest.txt
+	DESTDIR="$(DESTDIR)" scripts/uninstall $(BUILD)/install_manifest.txt $(BUILD)/install_destdir.txt
 	$(call refresh-desktop-caches,$(INSTALLED_PREFIX))
 
 # The prefix the build was last installed with, for the caches after an uninstall.

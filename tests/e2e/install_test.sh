@@ -168,7 +168,8 @@ fi
 mkdir -p "$usr/share/applications" "$usr/share/icons/hicolor/48x48/apps"
 echo "[Desktop Entry]" >"$usr/share/applications/other.desktop"
 echo "not ours" >"$usr/share/icons/hicolor/48x48/apps/other.png"
-if ! DESTDIR="$stage" "$source/scripts/uninstall" "$manifest" >"$work/uninstall.log" 2>&1; then
+echo "$stage/" >"$work/stage.destdir"
+if ! DESTDIR="$stage" "$source/scripts/uninstall" "$manifest" "$work/stage.destdir" >"$work/uninstall.log" 2>&1; then
     cat "$work/uninstall.log" >&2
     fail "the uninstall script failed"
 fi
@@ -182,6 +183,18 @@ done
 [ -f "$usr/share/icons/hicolor/48x48/apps/other.png" ] || fail "uninstall removed another program's icon"
 [ -d "$usr/bin" ] || fail "uninstall removed the emptied bin folder, which is not ours"
 [ -d "$stage" ] || fail "uninstall removed the staging root"
+
+# An uninstall that names another DESTDIR than the install's record is refused and removes nothing
+# (here a file of the listed name outside any staging folder, standing for the live system's).
+mkdir -p "$work/live"
+echo "someone else's" >"$work/live/tunefold-render"
+echo "$work/live/tunefold-render" >"$work/live.manifest"
+echo "$stage" >"$work/live.destdir"
+if DESTDIR="" "$source/scripts/uninstall" "$work/live.manifest" "$work/live.destdir" >"$work/refused.log" 2>&1; then
+    fail "uninstall without the install's DESTDIR was not refused"
+fi
+[ -f "$work/live/tunefold-render" ] || fail "a refused uninstall removed a file"
+grep -q "DESTDIR='$stage'" "$work/refused.log" || fail "the refusal did not name the install's DESTDIR: $(cat "$work/refused.log")"
 
 # A second uninstall finds nothing to remove and still succeeds.
 DESTDIR="$stage" "$source/scripts/uninstall" "$manifest" >"$work/uninstall2.log" 2>&1 ||
