@@ -2,10 +2,12 @@
 JOBS      ?= $(shell nproc)
 BUILD     ?= build
 FUZZ_SECONDS ?= 30
+PREFIX    ?= /usr/local
+DESTDIR   ?=
 
 CMAKE_GEN := -G Ninja
 
-.PHONY: all deps build run test test-sanitize test-asan test-tsan fuzz bench format clean
+.PHONY: all deps build run test test-sanitize test-asan test-tsan fuzz bench install uninstall format clean
 
 all: build
 
@@ -45,6 +47,35 @@ fuzz:
 
 bench: deps build
 	scripts/run-benchmarks $(BUILD)
+
+# install: the programs, the decoder library, the program's data, the desktop entry and the icons
+# (cmake/install.cmake has the list) under $(PREFIX), staged below $(DESTDIR) when it is set.
+install:
+	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=$(PREFIX)
+	cmake --build $(BUILD) -j $(JOBS)
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD)
+	printf '%s\n' "$(DESTDIR)" >$(BUILD)/install_destdir.txt
+	$(call refresh-desktop-caches,$(PREFIX))
+
+# uninstall: removes every file the last install from $(BUILD) listed in its install_manifest.txt,
+# below the same $(DESTDIR) as that install (it refuses another).
+uninstall:
+	DESTDIR="$(DESTDIR)" scripts/uninstall $(BUILD)/install_manifest.txt $(BUILD)/install_destdir.txt
+	$(call refresh-desktop-caches,$(INSTALLED_PREFIX))
+
+# The prefix the build was last installed with, for the caches after an uninstall.
+INSTALLED_PREFIX = $(or $(shell sed -n 's/^CMAKE_INSTALL_PREFIX:PATH=//p' $(BUILD)/CMakeCache.txt 2>/dev/null),$(PREFIX))
+
+# The menus and the icon theme under prefix $(1) learn of the change, when the tools are there and
+# the files went to the live system rather than into a staging folder.
+define refresh-desktop-caches
+@if [ -z "$(DESTDIR)" ]; then \
+	if command -v update-desktop-database >/dev/null 2>&1 && [ -d "$(1)/share/applications" ]; then \
+		update-desktop-database -q "$(1)/share/applications" || true; fi; \
+	if command -v gtk-update-icon-cache >/dev/null 2>&1 && [ -d "$(1)/share/icons/hicolor" ]; then \
+		gtk-update-icon-cache -q -t -f "$(1)/share/icons/hicolor" || true; fi; \
+fi
+endef
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
