@@ -27,6 +27,9 @@ set(TUNEFOLD_INSTALL_PLUGIN_DIR ${CMAKE_INSTALL_LIBDIR}/tunefold)
 # started. In the build tree the path leads nowhere, and the loader finds the library next door.
 file(RELATIVE_PATH tunefold_bin_to_plugins ${CMAKE_INSTALL_FULL_BINDIR}
      ${CMAKE_INSTALL_FULL_LIBDIR}/tunefold)
+# The decoder's loader looks there too, so the program finds it without the dynamic loader's help
+# (a sanitizer build intercepts that search).
+target_compile_definitions(tunefold_engine PRIVATE TUNEFOLD_PLUGIN_DIR_FROM_BIN="${tunefold_bin_to_plugins}")
 
 foreach(program tunefold tunefold-render)
     if(TARGET ${program})

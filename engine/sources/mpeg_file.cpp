@@ -251,6 +251,13 @@ bool LoadMpegDecoder() {
     } else {
         if (!dir.empty()) {
             lib = platform::LoadDynamicLibrary(dir + "/" + s.libraryName);
+#ifdef TUNEFOLD_PLUGIN_DIR_FROM_BIN
+            // An installed program: the library's own folder below the prefix.
+            if (!lib) {
+                lib =
+                    platform::LoadDynamicLibrary(dir + "/" TUNEFOLD_PLUGIN_DIR_FROM_BIN "/" + s.libraryName);
+            }
+#endif
             if (!lib) {
                 lib = platform::LoadDynamicLibrary(dir + "/../lib/" + s.libraryName);
             }
