@@ -45,7 +45,7 @@ private:
     int first_ = 0;
     int second_ = 0;
     QColor high_{0x7d, 0xff, 0xc8};
-    QColor low_{0x16, 0x2a, 0x24};
+    QColor low_{0x11, 0x22, 0x1d};
     QColor back_{0x08, 0x12, 0x10};
     int digitW_ = 10;
     int digitH_ = 17;

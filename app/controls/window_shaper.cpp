@@ -11,7 +11,7 @@ QRegion WindowShaper::MaskRegion(const QImage& face) {
     }
     // Alpha and any padding byte are not part of the colour: compare the RGB of an opaque copy.
     const QImage rgb = face.convertToFormat(QImage::Format_RGB32);
-    const QImage mask = rgb.createMaskFromColor(qRgb(0xFF, 0xFF, 0xFF), Qt::MaskOutColor);
+    const QImage mask = rgb.createMaskFromColor(qRgb(0xFF, 0xFF, 0xFF), Qt::MaskInColor);
     return QRegion(QBitmap::fromImage(mask));
 }
 

@@ -34,6 +34,8 @@ constexpr QPoint kKnobCentre{494, 126};
 const QColor kLit{0x7d, 0xff, 0xc8};
 const QColor kUnlit{0x1c, 0x33, 0x2c};
 const QColor kGlass{0x08, 0x12, 0x10};
+// Unlit segments are large: they stay dimmer than unlit dots, or every digit reads as an 8.
+const QColor kUnlitSegment{0x11, 0x22, 0x1d};
 
 QImage LoadFace() {
     if (std::optional<TRaster> skin = LoadBitmapResource("skin0")) {
@@ -114,6 +116,7 @@ void MainWindow::BuildControls() {
     ledPanel1_ = std::make_unique<TMMLEDPanel>();
     ledPanel2_ = std::make_unique<TMMLEDPanel>();
     for (TMMLEDPanel* panel : {ledPanel1_.get(), ledPanel2_.get()}) {
+        panel->Bevel().SetBevelOuter(bvNone); // the face's glass is the frame
         panel->SetDigitSize(ls11x19);
         panel->SetNumDigits(2);
         panel->SetColor(controls::RefFromColor(kGlass));
@@ -138,7 +141,7 @@ void MainWindow::BuildControls() {
         Caption(this, QString::fromLatin1(c.caption), {column + 2, y});
         auto* clock = new controls::SegmentClock(this);
         clock->SetHighColor(kLit);
-        clock->SetLowColor(kUnlit);
+        clock->SetLowColor(kUnlitSegment);
         clock->SetBackColor(kGlass);
         clock->move(column, y + 9);
         *c.clock = clock;
