@@ -1,7 +1,8 @@
 // Shows an engine display (a TMMControl that paints into its own raster) in a Qt window. The host
 // repaints only when the control invalidates itself and forwards the mouse to it in control
 // coordinates. At a device pixel ratio above 1 the raster is scaled by whole pixels, nearest
-// neighbour, so the display's pixel art stays sharp.
+// neighbour, so the display's pixel art stays sharp. The host takes the control's OnInvalidate slot
+// for its life and empties it when it goes.
 #pragma once
 
 #include <QImage>
