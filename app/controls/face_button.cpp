@@ -51,7 +51,6 @@ void FaceButton::SetPressed(bool pressed) {
 
 void FaceButton::mousePressEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton) {
-        event->ignore();
         return;
     }
     tracking_ = true;
@@ -66,7 +65,6 @@ void FaceButton::mouseMoveEvent(QMouseEvent* event) {
 
 void FaceButton::mouseReleaseEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton || !tracking_) {
-        event->ignore();
         return;
     }
     tracking_ = false;

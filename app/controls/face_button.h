@@ -2,6 +2,8 @@
 // nearest-neighbour so pixel art stays crisp at any device pixel ratio) or, without one, a bevelled
 // key with a transport symbol painted on it. The hint shows as the tooltip. A disabled button
 // draws greyed and emits no click.
+// Presses of every button stay with the control, so a press on it never drags the window it sits on
+// (see BlotterPanel); only the left button works it.
 #pragma once
 
 #include <QColor>

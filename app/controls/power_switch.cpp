@@ -26,7 +26,6 @@ void PowerSwitch::SetLampColor(const QColor& c) {
 
 void PowerSwitch::mousePressEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton) {
-        event->ignore();
         return;
     }
     SetPosition(1 - position_);

@@ -1,6 +1,8 @@
 // A two-position power switch: a lever in a slot with a lamp beside it. A click flips it; setting the
 // position from code flips it too. Either way a change emits toggled, so the window's handler runs
 // however the switch was moved.
+// Presses of every button stay with the control, so a press on it never drags the window it sits on
+// (see BlotterPanel); only the left button works it.
 #pragma once
 
 #include <QColor>

@@ -55,7 +55,6 @@ int RotaryWheel::WheelStep() const {
 
 void RotaryWheel::mousePressEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton) {
-        event->ignore();
         return;
     }
     dragging_ = true;
@@ -65,7 +64,6 @@ void RotaryWheel::mousePressEvent(QMouseEvent* event) {
 
 void RotaryWheel::mouseMoveEvent(QMouseEvent* event) {
     if (!dragging_) {
-        event->ignore();
         return;
     }
     const QPoint d = event->position().toPoint() - dragStart_;

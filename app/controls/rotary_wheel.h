@@ -1,6 +1,8 @@
 // A rotary knob over a value range: dragging up or right turns it up, the mouse wheel steps it. The
 // handle (a lit dot on the rim) shows the value over a 270 degree sweep. Setting the value from code
 // and turning it by hand both emit changed when the value changes; a disabled knob does not turn.
+// Presses of every button stay with the control, so a press on it never drags the window it sits on
+// (see BlotterPanel); only the left button works it.
 #pragma once
 
 #include <QColor>

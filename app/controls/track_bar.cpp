@@ -47,7 +47,6 @@ int TrackBar::PositionAt(int x) const {
 
 void TrackBar::mousePressEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton) {
-        event->ignore();
         return;
     }
     dragging_ = true;
@@ -56,7 +55,6 @@ void TrackBar::mousePressEvent(QMouseEvent* event) {
 
 void TrackBar::mouseMoveEvent(QMouseEvent* event) {
     if (!dragging_) {
-        event->ignore();
         return;
     }
     SetPosition(PositionAt(qRound(event->position().x())));
@@ -65,7 +63,6 @@ void TrackBar::mouseMoveEvent(QMouseEvent* event) {
 
 void TrackBar::mouseReleaseEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton || !dragging_) {
-        event->ignore();
         return;
     }
     dragging_ = false;

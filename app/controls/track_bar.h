@@ -3,6 +3,8 @@
 // to the mouse and reports each new position, the release reports where it ended. A press that does
 // not move changes nothing. Setting the position from code moves the thumb and emits
 // positionChanged, as dragging does.
+// Presses of every button stay with the control, so a press on it never drags the window it sits on
+// (see BlotterPanel); only the left button works it.
 #pragma once
 
 #include <QColor>
