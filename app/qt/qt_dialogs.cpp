@@ -72,6 +72,15 @@ QMessageBox::Icon ToQt(platform::MsgIcon icon) {
     return QMessageBox::NoIcon;
 }
 
+// "Desc (*.a *.b)" -> "Desc": the part of a filter the dialog shows with its details hidden.
+QString WithoutPatterns(const QString& filter) {
+    const qsizetype open = filter.lastIndexOf(QLatin1Char('('));
+    if (open < 0 || !filter.endsWith(QLatin1Char(')'))) {
+        return filter;
+    }
+    return filter.left(open).trimmed();
+}
+
 } // namespace
 
 QStringList QtNameFilters(const std::string& filter) {
@@ -165,9 +174,13 @@ platform::FileDialogResult QtDialogs::FileDialog(const platform::FileDialogReque
                 break;
             }
         }
-        const qsizetype chosen = filters.indexOf(dialog.selectedNameFilter());
-        if (chosen >= 0) {
-            result.filterIndex = static_cast<int>(chosen) + 1;
+        // With the details hidden the dialog names the chosen filter by its description alone.
+        const QString chosen = dialog.selectedNameFilter();
+        for (qsizetype i = 0; i < filters.size(); ++i) {
+            if (filters[i] == chosen || WithoutPatterns(filters[i]) == chosen) {
+                result.filterIndex = static_cast<int>(i) + 1;
+                break;
+            }
         }
         return result;
     });

@@ -3,6 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QColorDialog>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
 #include <QInputDialog>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -104,6 +108,67 @@ TEST(QtDialogs, InputBoxReturnsTheEditedTextOrTheStartingTextWhenCancelled) {
         return true;
     });
     EXPECT_EQ(dialogs.InputBox("New Scheme", "Name of the scheme:", "Untitled"), "Untitled");
+}
+
+TEST(QtDialogs, OpenDialogStartsAtTheRequestedFilterAndReportsTheOneChosen) {
+    const QString folder = QDir::homePath() + QStringLiteral("/open-dialog");
+    QDir().mkpath(folder);
+    QFile song(folder + QStringLiteral("/song.mp3"));
+    ASSERT_TRUE(song.open(QIODevice::WriteOnly));
+    song.close();
+
+    QtDialogs dialogs;
+    QStringList shownFilters;
+    QString startFilter;
+    QFileDialog::FileMode mode = QFileDialog::AnyFile;
+    AnswerModal([&](QWidget* w) {
+        auto* dialog = qobject_cast<QFileDialog*>(w);
+        if (dialog == nullptr) {
+            return false;
+        }
+        shownFilters = dialog->nameFilters();
+        startFilter = dialog->selectedNameFilter();
+        mode = dialog->fileMode();
+        dialog->selectNameFilter(shownFilters[2]);
+        dialog->selectFile(song.fileName());
+        static_cast<QDialog*>(dialog)->accept(); // what its Open button does
+        return true;
+    });
+    platform::FileDialogRequest request;
+    request.title = "Open";
+    request.initialDir = folder.toStdString();
+    request.filter = "Wave Files (*.wav)|*.wav|MPEG Audio Files|*.mp2;*.mp3|All Files|*.*";
+    request.filterIndex = 2;
+    request.fileMustExist = true;
+    const platform::FileDialogResult r = dialogs.OpenFile(request);
+    EXPECT_EQ(startFilter, "MPEG Audio Files"); // the second filter, by its description
+    EXPECT_EQ(mode, QFileDialog::ExistingFile);
+    ASSERT_TRUE(r.accepted);
+    EXPECT_EQ(r.FileName(), song.fileName().toStdString());
+    EXPECT_EQ(r.filterIndex, 3);
+}
+
+TEST(QtDialogs, ColourDialogSpeaksTheRedInTheLowByte) {
+    QtDialogs dialogs;
+    QColor started;
+    AnswerModal([&](QWidget* w) {
+        auto* dialog = qobject_cast<QColorDialog*>(w);
+        if (dialog == nullptr) {
+            return false;
+        }
+        started = dialog->currentColor();
+        dialog->setCurrentColor(QColor(0x11, 0x22, 0x33));
+        dialog->accept();
+        return true;
+    });
+    platform::ColorDialogRequest request;
+    request.color = 0x0000FF; // red
+    request.customColors = {0xFF0000};
+    const platform::ColorDialogResult r = dialogs.ChooseColor(request);
+    EXPECT_EQ(started, QColor(Qt::red));
+    EXPECT_EQ(QColorDialog::customColor(0), QColor(Qt::blue));
+    ASSERT_TRUE(r.accepted);
+    EXPECT_EQ(r.color, 0x332211u);
 }
 
 TEST(QtDialogs, AQuestionFromAWorkerThreadIsAskedOnTheGuiThread) {
