@@ -177,6 +177,23 @@ TEST(Screenshots, Controls) {
     EXPECT_TRUE(std::filesystem::is_regular_file(ScreenshotDir() / "controls.png"));
 }
 
+TEST(Screenshots, DotFont) {
+    BevelPanel sheet;
+    sheet.resize(32 * 18 + 12, 4 * 28 + 12);
+    sheet.SetFaceColor(QColor(0x08, 0x12, 0x10));
+    QString all;
+    for (char32_t c = 0x20; c < 0x7F; ++c) {
+        all += QChar(static_cast<char16_t>(c));
+    }
+    all += QString::fromUtf8("°ÄÅÉÖØÜßàáäåçèéñöøü");
+    for (int row = 0; row < 4; ++row) {
+        auto* line = new DotMatrix(32, &sheet);
+        line->move(6, 6 + row * 28);
+        line->SetText(all.mid(row * 32, 32));
+    }
+    ASSERT_TRUE(SavePng(Render(sheet, 2.0), "dot_font@2x.png"));
+}
+
 TEST(Screenshots, MainWindowSkeleton) {
     windows::MainWindow w;
     const QImage one = Shaped(w, 1.0);
