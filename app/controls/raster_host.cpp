@@ -68,8 +68,7 @@ void RasterHost::Invalidated() {
     update();
 }
 
-QImage RasterHost::Image() const {
-    const TRaster& raster = control_.Picture();
+QImage RasterToImage(const TRaster& raster) {
     if (raster.IsEmpty()) {
         return {};
     }
@@ -77,12 +76,15 @@ QImage RasterHost::Image() const {
     for (int y = 0; y < raster.Height(); ++y) {
         const Pixel* src = raster.Row(y);
         auto* dst = reinterpret_cast<QRgb*>(image.scanLine(y));
-        // The raster's 0x00RRGGBB is RGB32 once the unused byte reads as opaque.
         for (int x = 0; x < raster.Width(); ++x) {
             dst[x] = 0xFF000000u | src[x];
         }
     }
     return image;
+}
+
+QImage RasterHost::Image() const {
+    return RasterToImage(control_.Picture());
 }
 
 void RasterHost::paintEvent(QPaintEvent*) {

@@ -10,9 +10,14 @@
 
 namespace tunefold {
 class TMMControl;
-}
+class TRaster;
+} // namespace tunefold
 
 namespace tunefold::controls {
+
+// An engine raster as an opaque QImage (the raster's 0x00RRGGBB pixels are RGB32 once the unused
+// byte reads as opaque). Empty for an empty raster.
+QImage RasterToImage(const TRaster& raster);
 
 class RasterHost : public QWidget {
     Q_OBJECT

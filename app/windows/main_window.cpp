@@ -39,15 +39,7 @@ const QColor kUnlitSegment{0x11, 0x22, 0x1d};
 
 QImage LoadFace() {
     if (std::optional<TRaster> skin = LoadBitmapResource("skin0")) {
-        QImage image(skin->Width(), skin->Height(), QImage::Format_RGB32);
-        for (int y = 0; y < skin->Height(); ++y) {
-            auto* dst = reinterpret_cast<QRgb*>(image.scanLine(y));
-            const Pixel* src = skin->Row(y);
-            for (int x = 0; x < skin->Width(); ++x) {
-                dst[x] = 0xFF000000u | src[x];
-            }
-        }
-        return image;
+        return controls::RasterToImage(*skin);
     }
     QImage plain(MainWindow::kWidth, MainWindow::kHeight, QImage::Format_RGB32);
     plain.fill(QColor(0x22, 0x25, 0x2a));
