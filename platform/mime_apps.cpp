@@ -24,7 +24,8 @@ std::vector<Line> SplitLines(std::string_view text) {
         if (text[end] == '\r' && next < text.size() && text[next] == '\n') {
             ++next;
         }
-        lines.push_back({std::string(text.substr(pos, end - pos)), std::string(text.substr(end, next - end))});
+        lines.push_back(
+            {std::string(text.substr(pos, end - pos)), std::string(text.substr(end, next - end))});
         pos = next;
     }
     return lines;

@@ -18,9 +18,9 @@ constexpr std::uint32_t Teal = 0x808000, Aqua = 0xFFFF00, Olive = 0x008080, Yell
                         Black = 0x000000, Gray = 0x808080;
 
 constexpr TColourSlots kStandard = {
-    Teal,  Aqua,   Olive, Yellow, Maroon, Red,   Green,  Lime,   Olive,  Yellow, // Col1..Col10
-    Maroon, Red,   Teal,  Aqua,   Black,  Gray,  Black,  Gray,   Teal,   Aqua,   // Col11..Col20
-    Teal,  Maroon, Olive, Green,  Teal,   Olive, Maroon, Black,  Black,  Teal,   // Col21..Col30
+    Teal,   Aqua,   Olive, Yellow, Maroon, Red,   Green,  Lime,  Olive, Yellow, // Col1..Col10
+    Maroon, Red,    Teal,  Aqua,   Black,  Gray,  Black,  Gray,  Teal,  Aqua,   // Col11..Col20
+    Teal,   Maroon, Olive, Green,  Teal,   Olive, Maroon, Black, Black, Teal,   // Col21..Col30
 };
 
 bool IsBlank(char c) {
@@ -148,7 +148,8 @@ std::string FormatSchemeText(const TColourSlots& slots) {
 void LoadColors(const std::string& programFolder, std::string_view name, TColourSlots& slots) {
     const std::string path = SchemeFilePath(programFolder, name);
     std::string bytes;
-    if (!path.empty() && platform::ReadRegularFile(path, kMaxSchemeFile, bytes) == platform::InputFileError::None &&
+    if (!path.empty() &&
+        platform::ReadRegularFile(path, kMaxSchemeFile, bytes) == platform::InputFileError::None &&
         ParseSchemeText(bytes, slots)) {
         return;
     }

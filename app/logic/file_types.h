@@ -14,7 +14,7 @@ inline constexpr std::string_view DesktopEntryId = "tunefold.desktop";
 
 // The extensions claimed, in the order they are claimed.
 inline constexpr std::array<std::string_view, 7> ClaimedExtensions = {".wav", ".mp2", ".mp3", ".l2",
-                                                                       ".l3",  ".atx", ".m3u"};
+                                                                      ".l3",  ".atx", ".m3u"};
 
 // Sets our entry as the default for every claimable extension whose default it is not yet, in one
 // rewrite of the user's mimeapps.list (every other line kept). A list that is no regular file, is too

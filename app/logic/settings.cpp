@@ -95,8 +95,12 @@ struct Encoder {
     platform::RegistryValue operator()(std::int32_t value) const {
         return platform::RegistryValue::Integer(static_cast<DWORD>(value));
     }
-    platform::RegistryValue operator()(bool value) const { return platform::RegistryValue::Integer(value ? 1u : 0u); }
-    platform::RegistryValue operator()(const std::string& value) const { return platform::RegistryValue::String(value); }
+    platform::RegistryValue operator()(bool value) const {
+        return platform::RegistryValue::Integer(value ? 1u : 0u);
+    }
+    platform::RegistryValue operator()(const std::string& value) const {
+        return platform::RegistryValue::String(value);
+    }
     platform::RegistryValue operator()(double value) const {
         return platform::RegistryValue::Binary(EightBytes(std::bit_cast<std::uint64_t>(value)));
     }

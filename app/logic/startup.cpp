@@ -101,8 +101,10 @@ TStartDecision HandOverToRunningInstance(std::string_view absoluteArgument) {
         return TStartDecision::StartNormally;
     }
     // Still written: a running instance of an older build reads its file from there.
-    WriteSettingValue(HKEY_CURRENT_USER, SettingsKeyPath, settings_value::Param, std::string(absoluteArgument));
-    return PostHandOver(handle, absoluteArgument) ? TStartDecision::ExitProcess : TStartDecision::StartNormally;
+    WriteSettingValue(HKEY_CURRENT_USER, SettingsKeyPath, settings_value::Param,
+                      std::string(absoluteArgument));
+    return PostHandOver(handle, absoluteArgument) ? TStartDecision::ExitProcess
+                                                  : TStartDecision::StartNormally;
 }
 
 THandOverClock THandOverClock::Real() {

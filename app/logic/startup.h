@@ -67,7 +67,8 @@ struct TMutexStep {
 // window yet) writes nothing to the settings store, tries the hand-over with its path in the message
 // until `WH` names a live window or `limit` has passed, and then must end with exit code 0 without
 // running any close handler.
-TMutexStep FormCreateMutexStep(std::string_view absoluteArgument, const THandOverClock& clock = THandOverClock::Real(),
+TMutexStep FormCreateMutexStep(std::string_view absoluteArgument,
+                               const THandOverClock& clock = THandOverClock::Real(),
                                std::chrono::milliseconds limit = HandOverRetryLimit);
 
 // ---- the main window's settings ----

@@ -67,7 +67,8 @@ TEST(SingleInstanceSockets, PostsFromManyThreadsArriveInOrderOnTheGuiThread) {
     for (int t = 0; t < 2; ++t) {
         posters.emplace_back([&, t] {
             for (int i = 0; i < kPerThread; ++i) {
-                std::string payload = std::to_string(t) + ":" + std::to_string(i) + std::string(t * 3000, 'x');
+                std::string payload =
+                    std::to_string(t) + ":" + std::to_string(i) + std::string(t * 3000, 'x');
                 if (!service.PostToWindow(handle, WM_USER, 0, 0, payload)) {
                     failed.fetch_add(1);
                 }

@@ -68,8 +68,8 @@ TEST(ColourScheme, TokensLineEndsAndTheEndOfTheText) {
 }
 
 TEST(ColourScheme, ATokenThatIsNoNumberFailsTheWholeFile) {
-    const std::vector<std::string> bad = {"word", "12abc", "$", "-", "$G0", "2147483648", "-2147483649",
-                                          "$100000000", "1.5", "0x10"};
+    const std::vector<std::string> bad = {"word",       "12abc",       "$",          "-",   "$G0",
+                                          "2147483648", "-2147483649", "$100000000", "1.5", "0x10"};
     for (const std::string& token : bad) {
         TColourSlots slots = Marked();
         std::string text = Lines(11) + token + "\r\n" + Lines(18);
@@ -126,7 +126,8 @@ TEST(ColourScheme, AWrittenSchemeReadsBackAndReplacesTheOldFile) {
     const auto folder = test::FreshFolder("schemes");
     TColourSlots slots;
     for (int i = 0; i < ColourSlotCount; ++i) {
-        slots[static_cast<std::size_t>(i)] = static_cast<std::uint32_t>(i) * 0x01020304u + 0xF0000000u * (i % 2);
+        slots[static_cast<std::size_t>(i)] =
+            static_cast<std::uint32_t>(i) * 0x01020304u + 0xF0000000u * (i % 2);
     }
     test::WriteBytes(folder / "standard.sc", "old contents");
     ASSERT_TRUE(WriteScheme(folder.string(), "standard", slots)) << "lower case is a name like any other";

@@ -56,7 +56,8 @@ TEST(MimeApps, SettingDefaultsKeepsEveryOtherLineAndSection) {
     // No group yet, and a last line without its line end.
     EXPECT_EQ(platform::SetDefaultApplications("[Added Associations]\nx/y=a.desktop", {{"audio/mp2", "t;"}}),
               "[Added Associations]\nx/y=a.desktop\n\n[Default Applications]\naudio/mp2=t;\n");
-    EXPECT_EQ(platform::SetDefaultApplications("", {{"audio/mp2", "t;"}}), "[Default Applications]\naudio/mp2=t;\n");
+    EXPECT_EQ(platform::SetDefaultApplications("", {{"audio/mp2", "t;"}}),
+              "[Default Applications]\naudio/mp2=t;\n");
     EXPECT_EQ(platform::SetDefaultApplications("[Default Applications]", {{"a/b", "t;"}}),
               "[Default Applications]\na/b=t;\n");
 }
@@ -84,7 +85,8 @@ protected:
         return value == key->second.end() ? "(no value)" : value->second.data;
     }
 
-    std::shared_ptr<platform::VirtualRegistryStore> store = std::make_shared<platform::VirtualRegistryStore>();
+    std::shared_ptr<platform::VirtualRegistryStore> store =
+        std::make_shared<platform::VirtualRegistryStore>();
     std::filesystem::path folder;
     std::filesystem::path list;
     std::string saved;

@@ -124,7 +124,8 @@ protected:
             {"CD_Volume", RegistryValue::Integer(2000)},
         };
         for (int i = 1; i <= 30; ++i) {
-            values.emplace_back(settings_value::Col(i), RegistryValue::Integer(0x10000u + static_cast<DWORD>(i)));
+            values.emplace_back(settings_value::Col(i),
+                                RegistryValue::Integer(0x10000u + static_cast<DWORD>(i)));
         }
         Store(values);
     }
@@ -134,7 +135,8 @@ protected:
         }
     }
 
-    std::shared_ptr<platform::VirtualRegistryStore> store = std::make_shared<platform::VirtualRegistryStore>();
+    std::shared_ptr<platform::VirtualRegistryStore> store =
+        std::make_shared<platform::VirtualRegistryStore>();
     platform::VirtualSingleInstance instances;
     platform::ScopedSingleInstance scopedInstances{instances};
     std::string folder;
@@ -303,9 +305,9 @@ TEST_F(StartupTest, ADeadOrMeaninglessWHStartsNormally) {
     EXPECT_EQ(HandOverToRunningInstance("/music/a.mp3"), TStartDecision::StartNormally);
     EXPECT_EQ(Text("Param"), "/music/a.mp3") << "written before the post, harmless";
 
-    for (const RegistryValue& wh : {RegistryValue::String("0"), RegistryValue::String(""),
-                                    RegistryValue::String("12x"), RegistryValue::String("-4"),
-                                    RegistryValue::Integer(static_cast<DWORD>(dead))}) {
+    for (const RegistryValue& wh :
+         {RegistryValue::String("0"), RegistryValue::String(""), RegistryValue::String("12x"),
+          RegistryValue::String("-4"), RegistryValue::Integer(static_cast<DWORD>(dead))}) {
         Store({{"WH", wh}, {"Param", RegistryValue::String("untouched")}});
         EXPECT_EQ(HandOverToRunningInstance("/b.mp3"), TStartDecision::StartNormally);
         EXPECT_EQ(Text("Param"), "untouched") << "no window named: no hand-over at all";
@@ -336,7 +338,8 @@ TEST_F(StartupTest, TwoQuickHandOversEachArriveWithTheirOwnPath) {
 TEST_F(StartupTest, ARelativeArgumentIsMadeAbsoluteBeforeItIsHandedOver) {
     EXPECT_EQ(AbsoluteArgument("song.mp3", "/home/u/music"), "/home/u/music/song.mp3");
     EXPECT_EQ(AbsoluteArgument("./a/b.wav", "/home/u/"), "/home/u/a/b.wav");
-    EXPECT_EQ(AbsoluteArgument("../x.m3u", "/home/u"), "/home/u/../x.m3u") << "no textual folding across links";
+    EXPECT_EQ(AbsoluteArgument("../x.m3u", "/home/u"), "/home/u/../x.m3u")
+        << "no textual folding across links";
     EXPECT_EQ(AbsoluteArgument("/abs/c.mp3", "/home/u"), "/abs/c.mp3");
     EXPECT_EQ(AbsoluteArgument("", "/home/u"), "");
     EXPECT_EQ(CurrentWorkingFolder(), std::filesystem::current_path().string());

@@ -46,9 +46,8 @@ TEST(StartupProcesses, ASecondStartHandsItsFileOverAndEnds) {
     const pid_t late = SecondStart(second[0], "/", "other.mp3");
 
     std::vector<std::optional<std::string>> opened;
-    auto endpoint = platform::SingleInstance().Listen([&](const platform::WindowMessage& m) {
-        opened.push_back(TMainSettings::WMMypost(m));
-    });
+    auto endpoint = platform::SingleInstance().Listen(
+        [&](const platform::WindowMessage& m) { opened.push_back(TMainSettings::WMMypost(m)); });
     ASSERT_TRUE(endpoint);
     {
         platform::RegistryKey key;
