@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <thread>
 #include <vector>
@@ -154,6 +155,19 @@ TEST(SingleInstanceSockets, TheMutexIsHeldAcrossProcessesForTheHoldersLife) {
     auto afterChild = service.CreateMutex("Tunefold");
     EXPECT_FALSE(afterChild->AlreadyExisted()) << "the child's hold ended with the child";
     EXPECT_FALSE(service.CreateMutex("Other")->AlreadyExisted());
+
+    // Instances with settings stores of their own (another XDG_CONFIG_HOME) are apart.
+    const std::string saved = std::getenv("XDG_CONFIG_HOME");
+    const std::string here = LinuxSingleInstance::DefaultScope();
+    setenv("XDG_CONFIG_HOME", (saved + "/elsewhere").c_str(), 1);
+    const std::string elsewhere = LinuxSingleInstance::DefaultScope();
+    setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
+    EXPECT_NE(here, elsewhere);
+    EXPECT_EQ(here, LinuxSingleInstance::DefaultScope());
+    LinuxSingleInstance a(LinuxSingleInstance::OwnUid(), here + scope);
+    LinuxSingleInstance b(LinuxSingleInstance::OwnUid(), elsewhere + scope);
+    auto inA = a.CreateMutex("Tunefold");
+    EXPECT_FALSE(b.CreateMutex("Tunefold")->AlreadyExisted());
 }
 
 TEST(SingleInstanceSockets, AnotherUserIsRefused) {

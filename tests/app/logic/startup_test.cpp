@@ -4,10 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <vector>
 
+#include "app/logic/file_types.h"
 #include "app/logic/settings.h"
 #include "engine/devices/wave_out_fixture.h"
 #include "platform/message_loop.h"
@@ -153,12 +155,23 @@ TEST_F(StartupTest, FirstStartCreatesTheKeyUsesStandardColoursClaimsAndReadsNoth
     // Values without the Scheme marker are not read on a first run.
     Store({{"Buffers", RegistryValue::Integer(40)}, {"Col1", RegistryValue::Integer(7)}});
     FakeMainWindow window(folder);
+    const auto config = test::FreshFolder("config");
+    const std::string savedConfig = std::getenv("XDG_CONFIG_HOME");
+    setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+    window.settings.claimFileTypes = [&window] {
+        ++window.claims;
+        return ClaimFileTypes();
+    };
     ASSERT_TRUE(window.settings.TakeFirstShow());
     EXPECT_FALSE(window.settings.TakeFirstShow()) << "settings are loaded on the first show only";
     window.settings.LoadSettings(window);
     EXPECT_EQ(Text("WH"), platform::WindowHandleText(window.WindowHandle()));
     EXPECT_EQ(window.colours, StandardColours());
     EXPECT_EQ(window.claims, 1);
+    setenv("XDG_CONFIG_HOME", savedConfig.c_str(), 1);
+    EXPECT_NE(test::ReadWhole(config / "mimeapps.list").find("audio/mpeg=tunefold.desktop;"),
+              std::string::npos);
+    EXPECT_EQ(store->Tree().keys.count("HKEY_CLASSES_ROOT\\.mp3"), 1u) << "the old default is kept";
     EXPECT_EQ(window.waveOut.NumBuffers(), 132);
     EXPECT_EQ(window.settings.CDVolume(), 16384);
     int left = 0, top = 0;
