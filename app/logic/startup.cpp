@@ -1,8 +1,8 @@
 #include "app/logic/startup.h"
 
-#include <unistd.h>
-
+#include <algorithm>
 #include <exception>
+#include <filesystem>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -67,17 +67,9 @@ std::string AbsoluteArgument(std::string_view argument, std::string_view working
 }
 
 std::string CurrentWorkingFolder() {
-    std::vector<char> buffer(4096);
-    for (int attempt = 0; attempt < 4; ++attempt) {
-        if (::getcwd(buffer.data(), buffer.size()) != nullptr) {
-            return buffer.data();
-        }
-        if (errno != ERANGE) {
-            return {};
-        }
-        buffer.resize(buffer.size() * 4);
-    }
-    return {};
+    std::error_code error;
+    std::filesystem::path folder = std::filesystem::current_path(error);
+    return error ? std::string() : folder.string();
 }
 
 std::string HandOverPayload(std::string_view path) {
