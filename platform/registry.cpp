@@ -268,6 +268,33 @@ bool RegistryKey::WriteValue(std::string_view name, RegistryValue value) {
     return true;
 }
 
+bool RegistryKey::WriteValues(const std::vector<std::pair<std::string, RegistryValue>>& values) {
+    if (!open_) {
+        return false;
+    }
+    RegistryTree tree;
+    bool stored = store_->Update(
+        [&](RegistryTree& current) {
+            AddKeyWithAncestors(current, fullName_);
+            auto& key = current.keys[fullName_];
+            for (const auto& [name, value] : values) {
+                auto it = key.find(name);
+                if (it != key.end()) {
+                    it->second = value;
+                } else {
+                    key.emplace(name, value);
+                }
+            }
+            return true;
+        },
+        tree);
+    if (!stored) {
+        return false;
+    }
+    values_ = tree.keys[fullName_];
+    return true;
+}
+
 bool RegistryKey::WriteString(std::string_view name, std::string_view value) {
     return WriteValue(name, RegistryValue::String(value));
 }

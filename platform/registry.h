@@ -129,6 +129,9 @@ public:
     bool WriteString(std::string_view name, std::string_view value);
     bool WriteInteger(std::string_view name, DWORD value);
     bool WriteBinary(std::string_view name, std::string_view bytes);
+    // Writes all `values` (in their order, a later one of a name replacing an earlier) as one update
+    // of the store: another process sees all of them or none, and the store is written once.
+    bool WriteValues(const std::vector<std::pair<std::string, RegistryValue>>& values);
     // False when the value did not exist.
     bool DeleteValue(std::string_view name);
     // The names of the values of the key, in the store's order.

@@ -90,21 +90,25 @@ struct Reader {
     }
 };
 
-struct Writer {
-    RegistryKey& key;
-    std::string_view name;
-
-    void operator()(std::int32_t value) const { key.WriteInteger(name, static_cast<DWORD>(value)); }
-    void operator()(bool value) const { key.WriteInteger(name, value ? 1u : 0u); }
-    void operator()(const std::string& value) const { key.WriteString(name, value); }
-    void operator()(double value) const {
-        key.WriteBinary(name, EightBytes(std::bit_cast<std::uint64_t>(value)));
+// The registry form of each kind of value.
+struct Encoder {
+    platform::RegistryValue operator()(std::int32_t value) const {
+        return platform::RegistryValue::Integer(static_cast<DWORD>(value));
     }
-    void operator()(const CurrencyValue& value) const {
-        key.WriteBinary(name, EightBytes(static_cast<std::uint64_t>(value.scaled)));
+    platform::RegistryValue operator()(bool value) const {
+        return platform::RegistryValue::Integer(value ? 1u : 0u);
     }
-    void operator()(const DateTimeValue& value) const {
-        key.WriteBinary(name, EightBytes(std::bit_cast<std::uint64_t>(value.days)));
+    platform::RegistryValue operator()(const std::string& value) const {
+        return platform::RegistryValue::String(value);
+    }
+    platform::RegistryValue operator()(double value) const {
+        return platform::RegistryValue::Binary(EightBytes(std::bit_cast<std::uint64_t>(value)));
+    }
+    platform::RegistryValue operator()(const CurrencyValue& value) const {
+        return platform::RegistryValue::Binary(EightBytes(static_cast<std::uint64_t>(value.scaled)));
+    }
+    platform::RegistryValue operator()(const DateTimeValue& value) const {
+        return platform::RegistryValue::Binary(EightBytes(std::bit_cast<std::uint64_t>(value.days)));
     }
 };
 
@@ -132,10 +136,25 @@ void WriteSettingValue(HKEY root, std::string_view keyPath, std::string_view val
     try {
         RegistryKey key;
         if (key.Open(EffectiveRoot(root), keyPath, true)) {
-            std::visit(Writer{key, valueName}, value);
+            key.WriteValues({{std::string(valueName), std::visit(Encoder{}, value)}});
         }
     } catch (...) {
         // Losing one setting must never stop the program from closing.
+    }
+}
+
+bool WriteSettingValues(HKEY root, std::string_view keyPath,
+                        const std::vector<std::pair<std::string, SettingValue>>& values) {
+    try {
+        std::vector<std::pair<std::string, platform::RegistryValue>> encoded;
+        encoded.reserve(values.size());
+        for (const auto& [name, value] : values) {
+            encoded.emplace_back(name, std::visit(Encoder{}, value));
+        }
+        RegistryKey key;
+        return key.Open(EffectiveRoot(root), keyPath, true) && key.WriteValues(encoded);
+    } catch (...) {
+        return false;
     }
 }
 

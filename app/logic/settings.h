@@ -19,7 +19,9 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <variant>
+#include <vector>
 
 #include "platform/registry.h"
 
@@ -82,5 +84,11 @@ SettingValue ReadSettingValue(platform::HKEY root, std::string_view keyPath, std
 // failure is ignored: settings never stop the program.
 void WriteSettingValue(platform::HKEY root, std::string_view keyPath, std::string_view valueName,
                        const SettingValue& value);
+
+// Writes every value of `values` as its kind into `keyPath` (created if missing) in one update of the
+// store: a reader sees all of them or none, and the store is written once, not once per value. False
+// when nothing could be written (the failure is otherwise ignored like WriteSettingValue's).
+bool WriteSettingValues(platform::HKEY root, std::string_view keyPath,
+                        const std::vector<std::pair<std::string, SettingValue>>& values);
 
 } // namespace tunefold
