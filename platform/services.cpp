@@ -8,6 +8,7 @@ ServiceSet InstallServices(const ServiceSet& set) {
     before.timers = SetTimers(set.timers);
     before.dialogs = SetDialogs(set.dialogs);
     before.mixer = SetMixer(set.mixer);
+    before.singleInstance = SetSingleInstance(set.singleInstance);
     before.registry = InstalledRegistryStore();
     InstallRegistryStore(set.registry);
     return before;

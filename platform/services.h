@@ -1,6 +1,7 @@
 // The platform services the program runs on, installed in one step by the program's start (and by
 // tools and tests that want a set of their own). Each service is still reached through its own
-// accessor (WaveOut(), Timers(), Dialogs(), CurrentRegistryStore(), Mixer()), which looks at the
+// accessor (WaveOut(), Timers(), Dialogs(), CurrentRegistryStore(), Mixer(),
+// SingleInstance()), which looks at the
 // installed backend on every call: nothing keeps a backend it found once. A service left out of a
 // set (null) is the platform's own: the real backend, or the virtual one when TUNEFOLD_PLATFORM is
 // "virtual".
@@ -12,6 +13,7 @@
 #include "platform/mixer.h"
 #include "platform/mm_timer.h"
 #include "platform/registry.h"
+#include "platform/single_instance.h"
 #include "platform/wave_device.h"
 
 namespace tunefold::platform {
@@ -22,6 +24,7 @@ struct ServiceSet {
     DialogService* dialogs = nullptr;
     std::shared_ptr<RegistryStore> registry;
     MixerDevices* mixer = nullptr;
+    SingleInstanceService* singleInstance = nullptr;
 };
 
 // Installs every service of `set` (null ones go back to the platform's own) and returns the set

@@ -5,12 +5,10 @@
 #include <array>
 #include <cstdint>
 
+#include "app/logic/colour_scheme.h"
 #include "app/logic/file_player_view.h"
 
 namespace tunefold {
-
-// Col1 .. Col30 at indices 0 .. 29; colours are 0x00BBGGRR.
-using TColourSlots = std::array<std::uint32_t, 30>;
 
 struct TTwoColours {
     std::uint32_t unlit = 0;
