@@ -167,10 +167,14 @@ TEST(EqCurveTest, TheReaderIsLenient) {
     EXPECT_EQ(c[8], 0.25L);
     EXPECT_EQ(c[9], 0.0L); // far below the type's range
 
-    // A value ends at the first control character or space, after at most 64 characters.
-    ASSERT_TRUE(ParseEqCurve(std::string(64, '0') + "5\n3\n", c));
-    EXPECT_EQ(c[0], 0.0L);
+    // A value ends at the first control character or space and has at most 64 characters: a
+    // longer one would be cut into another value, so it rejects the file.
+    ASSERT_TRUE(ParseEqCurve(std::string(63, '0') + "5\n3\n", c));
+    EXPECT_EQ(c[0], 5.0L);
     EXPECT_EQ(c[1], 3.0L);
+    const TEqCurve kept = c;
+    EXPECT_FALSE(ParseEqCurve(std::string(64, '0') + "5\n3\n", c));
+    EXPECT_EQ(c, kept);
     ASSERT_TRUE(ParseEqCurve("4\x01junk\n6", c));
     EXPECT_EQ(c[0], 4.0L);
     EXPECT_EQ(c[1], 6.0L);
