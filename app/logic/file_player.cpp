@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "app/logic/eq_curve.h"
 #include "app/logic/file_info.h"
 #include "app/logic/play_entries.h"
 #include "app/logic/recent_files.h"
@@ -132,11 +131,7 @@ TFilePlayer::TFilePlayer(TFilePlayerWindow& window) : window_(window), chain_(Pl
     pauseTimer_.SetOnTimer([this](TObject*) { MMPauseTimerTimer(); });
     pauseTimer_.Loaded();
 
-    // The equalizer starts with the curve the user left it with.
-    TEqCurve curve;
-    ResetEqCurve(curve);
-    ReadEqCurveFile(platform::JoinPath(platform::ProgramFolder(), "normal.eq0"), curve);
-    chain_.SetBandGains(BandGains(curve));
+    // The equalizer's curve is the equalizer window's (its controller loads normal.eq0).
     chain_.Volume().SetVolume(view_.wheelValue);
 }
 

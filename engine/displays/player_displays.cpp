@@ -40,4 +40,13 @@ void UsePlayerSpectrumSettings(TMMSpectrum& s, TMMSpectrumKind kind) {
     s.SetShowInfo(false);
 }
 
+bool SpectrumKindForIndex(int index, TMMSpectrumKind& kind) {
+    static constexpr TMMSpectrumKind kinds[] = {skScroll, skBars, skDots, skLines, skPeaks, skVLines};
+    if (index < 1 || index > 6) {
+        return false;
+    }
+    kind = kinds[index - 1];
+    return true;
+}
+
 } // namespace tunefold

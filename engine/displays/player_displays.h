@@ -15,5 +15,8 @@ void UsePlayerMeterSettings(TMMLevel& meter, TMMChannel channel);
 // 256-point transform of the left channel, step-up decay 7, vertical scale 20, frequency scale 2,
 // 3 dB gain, yellow middle zone from 60 %, no info label.
 void UsePlayerSpectrumSettings(TMMSpectrum& spectrum, TMMSpectrumKind kind);
+// The equalizer window steps its spectrum through six kinds in an order of its own: index 1 .. 6
+// is scroll, bars, dots, lines, peaks, vertical lines. False for another index.
+bool SpectrumKindForIndex(int index, TMMSpectrumKind& kind);
 
 } // namespace tunefold

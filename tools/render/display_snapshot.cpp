@@ -20,15 +20,6 @@ void PlayerSpectrum(TMMSpectrum& s, TMMSpectrumKind kind) {
 
 } // namespace
 
-bool SpectrumKindForIndex(int index, TMMSpectrumKind& kind) {
-    static constexpr TMMSpectrumKind kinds[] = {skScroll, skBars, skDots, skLines, skPeaks, skVLines};
-    if (index < 1 || index > 6) {
-        return false;
-    }
-    kind = kinds[index - 1];
-    return true;
-}
-
 DisplaySnapshot::DisplaySnapshot(TMMSpectrumKind kind) {
     PlayerMeter(left_, chLeft);
     PlayerMeter(right_, chRight);

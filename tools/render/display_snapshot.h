@@ -12,9 +12,6 @@
 
 namespace tunefold::render {
 
-// 1 .. 6 in the order the equalizer window offers the kinds.
-bool SpectrumKindForIndex(int index, TMMSpectrumKind& kind);
-
 class DisplaySnapshot {
 public:
     explicit DisplaySnapshot(TMMSpectrumKind kind);

@@ -20,6 +20,7 @@
 #include "app/logic/play_entries.h"
 #include "app/logic/player_chain.h"
 #include "engine/devices/wave_out.h"
+#include "engine/displays/player_displays.h"
 #include "engine/sources/acm_converter.h"
 #include "engine/sources/wave_io.h"
 #include "platform/atomic_file.h"
@@ -421,7 +422,7 @@ public:
         tf::TMMDSPComponent* behindDevice = &out_;
         if (!o.snapshot.empty()) {
             tf::TMMSpectrumKind kind = tf::skScroll;
-            tf::render::SpectrumKindForIndex(o.spectrumKind, kind);
+            tf::SpectrumKindForIndex(o.spectrumKind, kind);
             snap_ = std::make_unique<tf::render::DisplaySnapshot>(kind);
             out_.SetOutput(&snap_->Connector());
             behindDevice = &snap_->Connector();
