@@ -31,19 +31,9 @@ std::vector<Line> SplitLines(std::string_view text) {
     return lines;
 }
 
-std::string_view Trim(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) {
-        s.remove_prefix(1);
-    }
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) {
-        s.remove_suffix(1);
-    }
-    return s;
-}
-
 // The group a header line opens ("[Name]"), or false for any other line.
 bool GroupHeader(std::string_view content, std::string& group) {
-    std::string_view t = Trim(content);
+    std::string_view t = TrimBlanks(content);
     if (t.size() < 2 || t.front() != '[' || t.back() != ']') {
         return false;
     }
@@ -53,7 +43,7 @@ bool GroupHeader(std::string_view content, std::string& group) {
 
 // The key and value of an entry line; false for comments, blank and other lines.
 bool Entry(std::string_view content, std::string_view& key, std::string_view& value) {
-    std::string_view t = Trim(content);
+    std::string_view t = TrimBlanks(content);
     if (t.empty() || t.front() == '#') {
         return false;
     }
@@ -61,8 +51,8 @@ bool Entry(std::string_view content, std::string_view& key, std::string_view& va
     if (eq == std::string_view::npos) {
         return false;
     }
-    key = Trim(t.substr(0, eq));
-    value = Trim(t.substr(eq + 1));
+    key = TrimBlanks(t.substr(0, eq));
+    value = TrimBlanks(t.substr(eq + 1));
     return !key.empty();
 }
 
@@ -151,7 +141,7 @@ std::string SetDefaultApplications(std::string_view text,
                 continue;
             }
         }
-        const bool blank = Trim(line.content).empty();
+        const bool blank = TrimBlanks(line.content).empty();
         out.push_back(std::move(line));
         if (firstGroupOpen && !blank) {
             firstGroupEnd = static_cast<long>(out.size());
@@ -199,6 +189,16 @@ std::string MimeAppsListPath() {
         return std::string(home) + "/.config/mimeapps.list";
     }
     return {};
+}
+
+std::string_view TrimBlanks(std::string_view s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) {
+        s.remove_prefix(1);
+    }
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) {
+        s.remove_suffix(1);
+    }
+    return s;
 }
 
 } // namespace tunefold::platform

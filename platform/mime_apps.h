@@ -34,6 +34,9 @@ std::string SetDefaultApplications(std::string_view text,
 // unset, empty or not absolute.
 std::string MimeAppsListPath();
 
+// `s` without leading and trailing spaces and tabs.
+std::string_view TrimBlanks(std::string_view s);
+
 // The largest list we read or rewrite; a bigger one is not ours to touch.
 constexpr std::size_t MaxMimeAppsList = 1024 * 1024;
 

@@ -1,5 +1,7 @@
 #include "platform/registry.h"
 
+#include <utility>
+
 #include <algorithm>
 #include <mutex>
 
@@ -242,30 +244,7 @@ bool RegistryKey::ReadBinary(std::string_view name, std::string& bytes) const {
 }
 
 bool RegistryKey::WriteValue(std::string_view name, RegistryValue value) {
-    if (!open_) {
-        return false;
-    }
-    RegistryTree tree;
-    bool stored = store_->Update(
-        [&](RegistryTree& current) {
-            // A key removed behind our back by another writer comes back: the write is what the
-            // caller asked for, and the key was open.
-            AddKeyWithAncestors(current, fullName_);
-            auto& values = current.keys[fullName_];
-            auto it = values.find(name);
-            if (it != values.end()) {
-                it->second = value;
-            } else {
-                values.emplace(std::string(name), value);
-            }
-            return true;
-        },
-        tree);
-    if (!stored) {
-        return false;
-    }
-    values_ = tree.keys[fullName_];
-    return true;
+    return WriteValues({{std::string(name), std::move(value)}});
 }
 
 bool RegistryKey::WriteValues(const std::vector<std::pair<std::string, RegistryValue>>& values) {
@@ -275,6 +254,8 @@ bool RegistryKey::WriteValues(const std::vector<std::pair<std::string, RegistryV
     RegistryTree tree;
     bool stored = store_->Update(
         [&](RegistryTree& current) {
+            // A key removed behind our back by another writer comes back: the write is what the
+            // caller asked for, and the key was open.
             AddKeyWithAncestors(current, fullName_);
             auto& key = current.keys[fullName_];
             for (const auto& [name, value] : values) {

@@ -505,32 +505,17 @@ bool TFilePlayer::OpenFrom(std::size_t from, int step, std::size_t& found) {
 }
 
 void TFilePlayer::btnPrevClick() {
-    autoAdvance_ = false;
-    if (listIndex_ == 0 || fileList_.empty()) {
-        autoAdvance_ = true;
-        return;
-    }
-    CancelGap();
-    const std::size_t remembered = listIndex_;
-    const bool playing = IsPlaying();
-    if (playing) {
-        WaveOut().Stop();
-    }
-    std::size_t found = 0;
-    if (OpenFrom(std::min(listIndex_ - 1, fileList_.size() - 1), -1, found)) {
-        if (playing) {
-            WaveOut().Start();
-        }
-        autoAdvance_ = true;
-        return;
-    }
-    listIndex_ = remembered;
-    OpenListEntry(listIndex_);
+    StepThroughList(-1);
 }
 
 void TFilePlayer::btnNextClick() {
+    StepThroughList(1);
+}
+
+void TFilePlayer::StepThroughList(int step) {
     autoAdvance_ = false;
-    if (listIndex_ + 1 >= fileList_.size()) {
+    const bool atEnd = step < 0 ? listIndex_ == 0 || fileList_.empty() : listIndex_ + 1 >= fileList_.size();
+    if (atEnd) {
         autoAdvance_ = true;
         return;
     }
@@ -540,14 +525,16 @@ void TFilePlayer::btnNextClick() {
     if (playing) {
         WaveOut().Stop();
     }
+    const std::size_t from = step < 0 ? std::min(listIndex_ - 1, fileList_.size() - 1) : listIndex_ + 1;
     std::size_t found = 0;
-    if (OpenFrom(listIndex_ + 1, 1, found)) {
+    if (OpenFrom(from, step, found)) {
         if (playing) {
             WaveOut().Start();
         }
         autoAdvance_ = true;
         return;
     }
+    // Nothing opens that way: the entry it came from is opened again, not started.
     listIndex_ = remembered;
     OpenListEntry(listIndex_);
 }

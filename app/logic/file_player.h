@@ -132,7 +132,9 @@ private:
     // The device's Stop with the gap's start cancelled: every way the user stops or moves on
     // cancels a start that is still waiting.
     void StopDevice();
-    // The search of Previous and Next: from `from` stepping by `step`, the first entry that opens.
+    // Previous (-1) and Next (1).
+    void StepThroughList(int step);
+    // Their search: from `from` stepping by `step`, the first entry that opens.
     bool OpenFrom(std::size_t from, int step, std::size_t& found);
     void SwitchToFilePlayer();
     bool IsPlaying() { return WaveOut().State().Contains(wosPlaying); }

@@ -13,21 +13,11 @@ namespace tunefold {
 
 namespace {
 
-std::string_view Trim(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) {
-        s.remove_prefix(1);
-    }
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) {
-        s.remove_suffix(1);
-    }
-    return s;
-}
-
 std::vector<std::string_view> SplitList(std::string_view value) {
     std::vector<std::string_view> items;
     while (!value.empty()) {
         std::size_t semi = value.find(';');
-        std::string_view item = Trim(value.substr(0, semi));
+        std::string_view item = platform::TrimBlanks(value.substr(0, semi));
         if (!item.empty()) {
             items.push_back(item);
         }
