@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/message_loop.h"
+#include "support/sandbox.h"
 #include "support/test_env.h"
 
 namespace {
@@ -20,22 +21,10 @@ const std::filesystem::path& Sandbox() {
 } // namespace tunefold::test
 
 int main(int argc, char** argv) {
-    std::string pattern = (std::filesystem::temp_directory_path() / "tunefold-test-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) {
+    sandbox = tunefold::test::MakeSandbox("tunefold-test");
+    if (sandbox.empty()) {
         return 3;
     }
-    sandbox = pattern;
-    for (const char* sub : {"home", "config", "data", "runtime", "program"}) {
-        std::filesystem::create_directories(sandbox / sub);
-    }
-    std::filesystem::permissions(sandbox / "runtime", std::filesystem::perms::owner_all);
-    setenv("HOME", (sandbox / "home").c_str(), 1);
-    setenv("XDG_CONFIG_HOME", (sandbox / "config").c_str(), 1);
-    setenv("XDG_DATA_HOME", (sandbox / "data").c_str(), 1);
-    setenv("XDG_RUNTIME_DIR", (sandbox / "runtime").c_str(), 1);
-    setenv("TUNEFOLD_HOME", (sandbox / "program").c_str(), 1);
-    setenv("TUNEFOLD_PLATFORM", "virtual", 1);
-    setenv("LC_ALL", "C", 1);
 
     tunefold::platform::MessageLoop::Gui().BindToCurrentThread();
     testing::InitGoogleTest(&argc, argv);

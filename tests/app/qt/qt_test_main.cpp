@@ -10,24 +10,13 @@
 
 #include "app/qt/application.h"
 #include "platform/message_loop.h"
+#include "support/sandbox.h"
 
 int main(int argc, char** argv) {
-    std::string pattern = (std::filesystem::temp_directory_path() / "tunefold-qt-test-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) {
+    const std::filesystem::path sandbox = tunefold::test::MakeSandbox("tunefold-qt-test");
+    if (sandbox.empty()) {
         return 3;
     }
-    const std::filesystem::path sandbox = pattern;
-    for (const char* sub : {"home", "config", "data", "runtime", "program"}) {
-        std::filesystem::create_directories(sandbox / sub);
-    }
-    std::filesystem::permissions(sandbox / "runtime", std::filesystem::perms::owner_all);
-    setenv("HOME", (sandbox / "home").c_str(), 1);
-    setenv("XDG_CONFIG_HOME", (sandbox / "config").c_str(), 1);
-    setenv("XDG_DATA_HOME", (sandbox / "data").c_str(), 1);
-    setenv("XDG_RUNTIME_DIR", (sandbox / "runtime").c_str(), 1);
-    setenv("TUNEFOLD_HOME", (sandbox / "program").c_str(), 1);
-    setenv("TUNEFOLD_PLATFORM", "virtual", 1);
-    setenv("LC_ALL", "C", 1);
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
 
     tunefold::qt::Application app(argc, argv);
