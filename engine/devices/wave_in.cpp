@@ -966,7 +966,13 @@ void TMMCustomWaveIn::Close() {
         FClosing.store(true);
         FCloseDeferred.store(false);
         if (IsStartedState() || IsPaused()) {
-            Stop();
+            try {
+                Stop();
+            } catch (const std::exception&) {
+                // Already reported; a device that cannot stop is still closed below.
+                RemoveState(wisStarted | wisPaused);
+                FStopPending.store(false);
+            }
         }
         if (FStopPending.load()) {
             FCloseDeferred.store(true);
