@@ -85,10 +85,18 @@ public:
     }
     void Close() override {}
 
-    // The manual clock.
+    // The manual clock: the frames arrive, then what no buffer took beyond the limit is lost.
     void Advance(std::uint64_t frames) {
         if (started_) {
-            Arrive(frames);
+            held_ += frames;
+        }
+    }
+    void Trim() {
+        if (held_ > holdLimit_) {
+            const std::uint64_t lost = held_ - holdLimit_;
+            next_ += lost * block_;
+            held_ = holdLimit_;
+            lost_->fetch_add(lost);
         }
     }
 
@@ -226,6 +234,7 @@ void VirtualWaveIn::Advance(std::uint64_t frames) {
     for (HWAVEIN handle : front_->Handles()) {
         front_->Service(handle,
                         [frames](PcmSource& source) { static_cast<Source&>(source).Advance(frames); });
+        front_->Service(handle, [](PcmSource& source) { static_cast<Source&>(source).Trim(); });
     }
 }
 
