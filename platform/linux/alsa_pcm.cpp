@@ -152,6 +152,11 @@ bool DeviceList::FormatFlags(const std::string& name, snd_pcm_stream_t stream, D
     }
     snd_pcm_t* pcm = nullptr;
     if (snd_pcm_open(&pcm, name.c_str(), stream, SND_PCM_NONBLOCK) < 0) {
+        // A PCM that cannot be opened is not tried again at every look at its name (some plugins
+        // take long to fail); "default" is, as a sound server behind it may start later.
+        if (name != "default") {
+            flags_[key] = 0;
+        }
         return false;
     }
     snd_pcm_hw_params_t* any = nullptr;

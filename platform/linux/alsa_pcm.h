@@ -49,7 +49,7 @@ private:
     };
     void EnumerateLocked();
     // The flags of the standard formats ALSA says the PCM can take; false when it cannot be opened
-    // (then nothing is remembered, so a sound server started later is asked again).
+    // (remembered, but for "default": a sound server behind it may start later).
     bool FormatFlags(const std::string& name, snd_pcm_stream_t stream, DWORD& flags);
 
     std::mutex mutex_;

@@ -1,0 +1,130 @@
+// The real recording path: the private PulseAudio's null sink plays a known signal (pacat), and the
+// wave input records the sink's monitor, the default source, through the ALSA capture backend on
+// its worker thread. The signal must be found in the recording, every frame of it, in order.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <fstream>
+#include <mutex>
+#include <vector>
+
+#include "e2e/private_pulse.h"
+#include "engine/devices/wave_in.h"
+#include "platform/linux/alsa_wave_in.h"
+
+namespace tunefold {
+namespace {
+
+using AlsaPlayback = test::PrivatePulse;
+
+constexpr DWORD kRate = 44100;
+constexpr std::size_t kLeadFrames = kRate / 5; // 200 ms of silence
+constexpr std::size_t kSignalFrames = kRate;   // 1 s of signal
+
+std::int16_t Sample(std::size_t frame, int channel) {
+    std::uint32_t x = static_cast<std::uint32_t>(frame * 2 + static_cast<std::size_t>(channel)) * 2246822519u;
+    x ^= x >> 15;
+    const int magnitude = 300 + static_cast<int>(x % 9000);
+    return static_cast<std::int16_t>((x & 0x20000u) != 0 ? magnitude : -magnitude);
+}
+
+class Recording : public TMMDSPComponent {
+public:
+    bool PublishesOutput() const override { return false; }
+    void BufferReady(PWaveHdr h) override {
+        std::lock_guard lock(mutex);
+        const auto* s = reinterpret_cast<const std::int16_t*>(h->lpData);
+        samples.insert(samples.end(), s, s + h->dwBytesRecorded / 2);
+    }
+    std::mutex mutex;
+    std::vector<std::int16_t> samples;
+};
+
+// Where the signal's first frame is, or npos; `why` says what is wrong with what follows it.
+std::size_t FindSignal(const std::vector<std::int16_t>& s, std::string& why) {
+    const std::size_t frames = s.size() / 2;
+    std::size_t first = 0;
+    while (first < frames && std::abs(s[2 * first]) <= 1 && std::abs(s[2 * first + 1]) <= 1) {
+        ++first;
+    }
+    if (first + kSignalFrames > frames) {
+        why = "only " + std::to_string(frames - std::min(first, frames)) + " frames of the signal recorded";
+        return std::string::npos;
+    }
+    why.clear();
+    for (std::size_t i = 0; i < kSignalFrames && why.empty(); ++i) {
+        for (int c = 0; c < 2; ++c) {
+            const int heard = s[2 * (first + i) + static_cast<std::size_t>(c)];
+            if (std::abs(heard - Sample(i, c)) > 1) {
+                why = "frame " + std::to_string(i) + " channel " + std::to_string(c) + ": recorded " +
+                      std::to_string(heard) + " for " + std::to_string(Sample(i, c));
+                break;
+            }
+        }
+    }
+    return first;
+}
+
+TEST_F(AlsaPlayback, CaptureRecordsTheSignalPlayedIntoTheSink) {
+    auto& alsa = platform::AlsaWaveIn::Instance();
+    platform::WAVEINCAPS caps;
+    ASSERT_EQ(alsa.GetDevCaps(-1, caps), MMSYSERR_NOERROR);
+    EXPECT_NE(caps.dwFormats & platform::WAVE_FORMAT_4S16, 0u) << "ALSA's tests of the default source";
+
+    TMMWaveIn wi(nullptr, alsa);
+    wi.SetDeviceID(-1);
+    wi.SetCallBackMode(cmThread);
+    wi.SetPriority(tpHighest);
+    wi.SetNumBuffers(32);
+    wi.SetBufferSize(4096);
+    wi.SetMode(mStereo);
+    wi.SetBitLength(b16Bit);
+    wi.SetSampleRate(kRate);
+    Recording recording;
+    wi.SetOutput(&recording);
+    std::atomic<int> errors{0};
+    wi.OnError = [&](TObject*) { errors.fetch_add(1); };
+    wi.Start();
+    auto recorded = [&] {
+        std::lock_guard lock(recording.mutex);
+        return recording.samples.size() / 2;
+    };
+    // The monitor streams silence while nothing plays: recording runs once frames arrive.
+    ASSERT_TRUE(test::WaitFor([&] { return recorded() > kRate / 5; }, 10000)) << "nothing was recorded";
+
+    std::vector<std::int16_t> signal(2 * (kLeadFrames + kSignalFrames), 0);
+    for (std::size_t i = 0; i < kSignalFrames; ++i) {
+        signal[2 * (kLeadFrames + i)] = Sample(i, 0);
+        signal[2 * (kLeadFrames + i) + 1] = Sample(i, 1);
+    }
+    const auto file = dir / "signal.raw";
+    std::ofstream(file, std::ios::binary)
+        .write(reinterpret_cast<const char*>(signal.data()), static_cast<std::streamsize>(signal.size() * 2));
+    pid_t player = test::Spawn({"pacat", "--playback", "-d", "tunefold_sink", "--format=s16le",
+                                "--rate=44100", "--channels=2", "--raw", file.string()},
+                               (dir / "pacat.log").string());
+    ASSERT_GT(player, 0);
+    int status = 0;
+    ASSERT_TRUE(test::WaitFor([&] { return waitpid(player, &status, WNOHANG) == player; }, 15000));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "pacat could not play the signal";
+
+    std::string why;
+    std::size_t first = std::string::npos;
+    ASSERT_TRUE(test::WaitFor(
+        [&] {
+            std::lock_guard lock(recording.mutex);
+            first = FindSignal(recording.samples, why);
+            return first != std::string::npos;
+        },
+        5000))
+        << why;
+    wi.Stop();
+    wi.Close();
+    EXPECT_EQ(why, "") << "the whole signal, aligned, within 1 LSB";
+    EXPECT_EQ(errors.load(), 0);
+    EXPECT_EQ(wi.State(), wisClosed);
+}
+
+} // namespace
+} // namespace tunefold
