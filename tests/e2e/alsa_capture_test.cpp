@@ -5,13 +5,17 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "e2e/private_pulse.h"
 #include "engine/devices/wave_in.h"
 #include "platform/linux/alsa_wave_in.h"
+#include "support/files.h"
+#include "support/render_run.h"
 
 namespace tunefold {
 namespace {
@@ -124,6 +128,47 @@ TEST_F(AlsaPlayback, CaptureRecordsTheSignalPlayedIntoTheSink) {
     EXPECT_EQ(why, "") << "the whole signal, aligned, within 1 LSB";
     EXPECT_EQ(errors.load(), 0);
     EXPECT_EQ(wi.State(), wisClosed);
+}
+
+// The line-in route of the render tool as a user runs it: the default source (the sink's monitor)
+// recorded through the ring, the pre-volume at unity and the output rendered to a file.
+TEST_F(AlsaPlayback, LineInRecordsTheDefaultSourceThroughTheRingIntoAFile) {
+    // pacat's silence before the signal, while the tool starts and opens its devices.
+    constexpr std::size_t kLead = 3 * kRate;
+    std::vector<std::int16_t> signal(2 * (kLead + kSignalFrames), 0);
+    for (std::size_t i = 0; i < kSignalFrames; ++i) {
+        signal[2 * (kLead + i)] = Sample(i, 0);
+        signal[2 * (kLead + i) + 1] = Sample(i, 1);
+    }
+    const auto file = dir / "signal.raw";
+    std::ofstream(file, std::ios::binary)
+        .write(reinterpret_cast<const char*>(signal.data()), static_cast<std::streamsize>(signal.size() * 2));
+    const auto wav = dir / "line-in.wav";
+    test::RenderRun run;
+    std::thread tool([&] {
+        run = test::RunRender("--line-in 6 --no-eq --out '" + wav.string() + "'", "TUNEFOLD_PLATFORM=");
+    });
+    pid_t player = test::Spawn({"pacat", "--playback", "-d", "tunefold_sink", "--format=s16le",
+                                "--rate=44100", "--channels=2", "--raw", file.string()},
+                               (dir / "pacat.log").string());
+    tool.join();
+    int status = 0;
+    EXPECT_TRUE(test::WaitFor([&] { return waitpid(player, &status, WNOHANG) == player; }, 15000));
+    ASSERT_EQ(run.status, 0) << run.err;
+
+    const std::string bytes = test::ReadWhole(wav);
+    const std::size_t data = bytes.find("data");
+    ASSERT_NE(data, std::string::npos);
+    std::vector<std::int16_t> samples((bytes.size() - data - 8) / 2);
+    std::memcpy(samples.data(), bytes.data() + data + 8, samples.size() * 2);
+    // The output's queue and the ring's start-up fill come first, at least 2.3 s of silence, then
+    // the six seconds recorded.
+    EXPECT_GE(static_cast<double>(samples.size() / 2) / kRate, 2.3 + 6.0);
+    std::string why;
+    const std::size_t first = FindSignal(samples, why);
+    ASSERT_NE(first, std::string::npos) << why;
+    EXPECT_EQ(why, "") << "the signal, aligned, within 1 LSB";
+    EXPECT_GT(first, kRate * 23 / 10) << "after the start-up silence";
 }
 
 } // namespace
