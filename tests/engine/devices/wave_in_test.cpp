@@ -153,15 +153,18 @@ TEST_F(WaveInTest, ChangesWhileOpenAreRefused) {
     EXPECT_EQ(w.State(), wisOpened);
 }
 
-TEST_F(WaveInTest, RecordsTheSignalInOrderAndPushesEveryBufferOnce) {
-    TMMWaveIn& w = Make(cmCallback, 4, 1024);
+class WaveInModes : public WaveInTest, public ::testing::WithParamInterface<TMMCBMode> {};
+
+TEST_P(WaveInModes, RecordsTheSignalInOrderAndPushesEveryBufferOnce) {
+    TMMWaveIn& w = Make(GetParam(), 4, 1024);
     w.Start();
     EXPECT_EQ(starts, 1);
     EXPECT_EQ(w.State(), wisOpened | wisStarted);
     EXPECT_EQ(w.QueuedBuffers(), 4);
     for (int i = 0; i < 40; ++i) {
         Card().Advance(128); // half a buffer at a time
-        ASSERT_TRUE(PumpUntil([&] { return sink.Bytes() >= std::size_t(i + 1) / 2 * 1024; }, 5000));
+        ASSERT_TRUE(PumpUntil(
+            [&] { return sink.Bytes() >= std::size_t(i + 1) / 2 * 1024 && w.CompletionsIdle(); }, 5000));
     }
     ASSERT_TRUE(PumpUntil([&] { return sink.Bytes() == 20 * 1024; }));
     std::vector<std::uint8_t> expected(20 * 1024);
@@ -178,8 +181,8 @@ TEST_F(WaveInTest, RecordsTheSignalInOrderAndPushesEveryBufferOnce) {
     EXPECT_EQ(errors, 0);
 }
 
-TEST_F(WaveInTest, ALimitInMillisecondsDeliversExactlyItsBytesThenStopsOnce) {
-    TMMWaveIn& w = Make(cmCallback, 10, 2048);
+TEST_P(WaveInModes, ALimitInMillisecondsDeliversExactlyItsBytesThenStopsOnce) {
+    TMMWaveIn& w = Make(GetParam(), 10, 2048);
     w.SetTimeFormat(tfMillisecond);
     w.SetMaxRecordTime(1000);
     w.Start();
@@ -321,6 +324,65 @@ TEST_F(WaveInTest, DuplexNeedsBothDirectionsAndAValidDevice) {
     odd.wFormatTag = 2;
     Card().SetFaults({});
     EXPECT_FALSE(DuplexCapable(0, &odd));
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, WaveInModes, ::testing::Values(cmWindow, cmCallback, cmThread),
+                         [](const auto& info) { return std::string(test::ModeName(info.param)); });
+
+class FailingWaveIn : public TMMWaveIn {
+public:
+    bool noThread = false;
+    bool noMemory = false;
+
+protected:
+    void* AllocateBuffer(std::size_t bytes) override {
+        return noMemory ? nullptr : TMMWaveIn::AllocateBuffer(bytes);
+    }
+    TMMWaveInThread* CreateWorkerThread(std::shared_ptr<TMMWaveInThread::Link> link) override {
+        return noThread ? nullptr : TMMWaveIn::CreateWorkerThread(std::move(link));
+    }
+};
+
+TEST_F(WaveInTest, ThreadMemoryAndPositionFailures) {
+    FailingWaveIn w;
+    w.SetCallBackMode(cmThread);
+    w.noThread = true;
+    EXPECT_EQ(Caught([&] { w.Open(); }), "WaveIn:\n\rCould not create thread");
+    EXPECT_EQ(w.State(), wisClosed);
+    w.noThread = false;
+    w.noMemory = true;
+    EXPECT_EQ(Caught([&] { w.Open(); }), "Unable to allocate memory for wave header");
+    EXPECT_EQ(w.State(), wisClosed);
+    EXPECT_EQ(Inputs().OpenCount(), 0);
+
+    // A position that cannot be read inside a handler closes the device and is shown.
+    TMMWaveIn& v = Make(cmCallback, 4, 256);
+    platform::VirtualWaveInFaults faults;
+    faults.position = {MMSYSERR_ERROR, 0};
+    faults.positionInBytesOnly = true;
+    Inputs().SetFaults(faults);
+    v.Start();
+    Card().Advance(64);
+    ASSERT_TRUE(PumpUntil([&] { return v.State() == wisClosed; }));
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0], "WaveInGetPosition:\n\rUnspecified error in the sound device.");
+    EXPECT_GE(errors, 1);
+    EXPECT_EQ(Inputs().OpenCount(), 0);
+}
+
+TEST_F(WaveInTest, ThePositionCountersWrapIsCounted) {
+    TMMWaveIn& w = Make(cmCallback, 4, 1024);
+    platform::VirtualWaveInFaults faults;
+    faults.wrapAt = 70000; // samples
+    Inputs().SetFaults(faults);
+    w.Start();
+    for (int i = 0; i < 300 && w.WrapCount() == 0; ++i) {
+        Card().Advance(256);
+        ASSERT_TRUE(PumpUntil([&] { return w.CompletionsIdle(); }));
+    }
+    EXPECT_EQ(w.WrapCount(), 1);
+    EXPECT_EQ(w.WrapSize(), 0xFFFFF) << "the last position with its low 20 bits set";
+    w.Close();
 }
 
 } // namespace

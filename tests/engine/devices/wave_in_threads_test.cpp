@@ -246,5 +246,56 @@ TEST_F(WaveInThreads, ReadsWritesAndResetsAtOnceKeepTheCountsSane) {
     ring.Closed();
 }
 
+// A source that delivers only when let through.
+class GatedSource : public TMMDSPComponent {
+public:
+    bool PublishesInput() const override { return false; }
+    void BufferLoad(PWaveHdr h, bool& more) override {
+        {
+            std::unique_lock lock(mutex);
+            changed.wait_for(lock, std::chrono::seconds(10), [this] { return open; });
+        }
+        const auto bytes = test::EntryBytes(loads++, h->dwBufferLength);
+        std::copy(bytes.begin(), bytes.end(), h->lpData);
+        h->dwBytesRecorded = h->dwBufferLength;
+        more = true;
+    }
+    void Open() {
+        {
+            std::lock_guard lock(mutex);
+            open = true;
+        }
+        changed.notify_all();
+    }
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool open = false;
+    int loads = 0;
+};
+
+TEST_F(WaveInThreads, ReadModeGivesUpAfterItsTimeOutAndPlaysOnceTheQueueIsFilled) {
+    GatedSource source;
+    WAVEFORMATEX f = test::Pcm(16, 2, 44100);
+    source.SetPWaveFormat(&f);
+    TMMRingBuffer ring;
+    ring.SetInput(&source);
+    ring.SetQueueMode(qmRead);
+    ring.SetNumBuffers(4);
+    ring.SetBufferSize(64);
+    ring.SetTimeOut(20);
+    ring.Opened();
+    ring.Started();
+    test::Request pull(64);
+    pull.Pull(ring, 64);
+    EXPECT_EQ(pull.Wave()->dwBytesRecorded, 0u) << "nothing came within the time-out";
+    EXPECT_FALSE(ring.Primed());
+    source.Open();
+    ring.SetTimeOut(10000);
+    ASSERT_TRUE(PumpUntil([&] { return ring.RingCount() > 0; }));
+    pull.Pull(ring, 64);
+    EXPECT_EQ(pull.Bytes(), test::EntryBytes(0, 64)) << "the first entry the thread stored";
+    ring.Closed();
+}
+
 } // namespace
 } // namespace tunefold
