@@ -984,7 +984,8 @@ void TMMCustomWaveIn::Close() {
             FStopping.store(true);
             FResetting.store(true);
             FDriver->Stop(handle);
-            FDriver->Reset(handle);
+            // A device that cannot be reset keeps its buffers: it cannot be closed until it can.
+            Check(FDriver->Reset(handle), "WaveInReset:");
             FResetting.store(false);
             ForgetLate();
             const auto flagsDue = std::chrono::steady_clock::now() + kDoneFlagGrace;

@@ -88,6 +88,21 @@ TEST_F(RingBufferTest, PrimingDeliversSilenceUntilMoreThanHalfIsQueuedThenTheFir
     EXPECT_EQ(pull.Bytes(), EntryBytes(1, 2048));
     EXPECT_EQ(ring.RingCount(), 65);
 
+    // A pull longer than any block the ring owns is still silence of its whole length, while
+    // priming.
+    ring.Stopped();
+    ring.Started();
+    Request huge(100000);
+    std::memset(huge.Wave()->lpData, 0x55, 100000);
+    huge.Pull(ring, 100000);
+    EXPECT_EQ(huge.Bytes(), std::vector<std::uint8_t>(100000, 0));
+    for (int i = 0; i < 67; ++i) {
+        Push(ring, EntryBytes(i, 2048));
+    }
+    pull.Pull(ring, 2048);
+    pull.Pull(ring, 2048);
+    ASSERT_EQ(pull.Bytes(), EntryBytes(0, 2048));
+
     // A stop empties the ring and a new start primes again.
     ring.Stopped();
     EXPECT_EQ(ring.RingCount(), 0);

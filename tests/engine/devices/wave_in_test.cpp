@@ -287,6 +287,61 @@ TEST_F(WaveInTest, OpenFailuresCloseTheDeviceAndSayWhy) {
     EXPECT_EQ(none.ProductName(), "No wave audio recording device found");
 }
 
+TEST_F(WaveInTest, TransportFailuresNameTheirCallAndCloseTheDevice) {
+    TMMWaveIn& w = Make(cmCallback, 4, 256);
+    struct Case {
+        const char* text;
+        std::function<void(platform::VirtualWaveInFaults&)> fault;
+        std::function<void()> act;
+    };
+    const std::vector<Case> cases = {
+        {"WaveInRestart:\n\rUnspecified error in the sound device.",
+         [](auto& f) {
+             f.start = {MMSYSERR_ERROR, 1};
+         },
+         [&] {
+             w.Start();
+             w.Pause();
+             w.Restart();
+         }},
+        {"WaveInStop:\n\rUnspecified error in the sound device.",
+         [](auto& f) {
+             f.stop = {MMSYSERR_ERROR, 0};
+         },
+         [&] {
+             w.Start();
+             w.Stop();
+         }},
+        {"WaveInReset:\n\rUnspecified error in the sound device.",
+         [](auto& f) {
+             f.reset = {MMSYSERR_ERROR, 0};
+         },
+         [&] {
+             w.Start();
+             w.Stop();
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        platform::VirtualWaveInFaults faults;
+        c.fault(faults);
+        Inputs().SetFaults(faults);
+        EXPECT_EQ(Caught(c.act), c.text);
+        if (std::string(c.text).rfind("WaveInReset", 0) == 0) {
+            // A device that cannot be reset keeps its buffers: it cannot be closed until it can.
+            EXPECT_EQ(w.State(), wisOpened);
+            Inputs().SetFaults({});
+            w.Close();
+        }
+        EXPECT_EQ(w.State(), wisClosed);
+        EXPECT_EQ(Inputs().OpenCount(), 0);
+        EXPECT_EQ(Inputs().QueuedCount(), 0);
+        Inputs().SetFaults({});
+    }
+    w.SetPWaveFormat(nullptr);
+    EXPECT_EQ(Caught([&] { w.Open(); }), "Invalid wave format");
+}
+
 TEST_F(WaveInTest, PauseHoldsTheRecordingAndRestartGoesOn) {
     TMMWaveIn& w = Make(cmCallback, 4, 1024);
     w.Start();
