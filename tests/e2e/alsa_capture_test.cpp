@@ -14,6 +14,7 @@
 #include "e2e/private_pulse.h"
 #include "engine/devices/wave_in.h"
 #include "platform/linux/alsa_wave_in.h"
+#include "platform/linux/alsa_wave_out.h"
 #include "support/files.h"
 #include "support/render_run.h"
 
@@ -45,8 +46,10 @@ public:
     std::vector<std::int16_t> samples;
 };
 
-// Where the signal's first frame is, or npos; `why` says what is wrong with what follows it.
-std::size_t FindSignal(const std::vector<std::int16_t>& s, std::string& why) {
+// Where the signal's first frame is, or npos; `why` says what is wrong with what follows it:
+// a sample further than `tolerance` (in LSB, plus `relative` of the sample) from the signal's.
+std::size_t FindSignal(const std::vector<std::int16_t>& s, std::string& why, int tolerance = 1,
+                       double relative = 0) {
     const std::size_t frames = s.size() / 2;
     std::size_t first = 0;
     while (first < frames && std::abs(s[2 * first]) <= 1 && std::abs(s[2 * first + 1]) <= 1) {
@@ -60,7 +63,8 @@ std::size_t FindSignal(const std::vector<std::int16_t>& s, std::string& why) {
     for (std::size_t i = 0; i < kSignalFrames && why.empty(); ++i) {
         for (int c = 0; c < 2; ++c) {
             const int heard = s[2 * (first + i) + static_cast<std::size_t>(c)];
-            if (std::abs(heard - Sample(i, c)) > 1) {
+            const int expected = Sample(i, c);
+            if (std::abs(heard - expected) > tolerance + relative * std::abs(expected)) {
                 why = "frame " + std::to_string(i) + " channel " + std::to_string(c) + ": recorded " +
                       std::to_string(heard) + " for " + std::to_string(Sample(i, c));
                 break;
@@ -75,6 +79,10 @@ TEST_F(AlsaPlayback, CaptureRecordsTheSignalPlayedIntoTheSink) {
     platform::WAVEINCAPS caps;
     ASSERT_EQ(alsa.GetDevCaps(-1, caps), MMSYSERR_NOERROR);
     EXPECT_NE(caps.dwFormats & platform::WAVE_FORMAT_4S16, 0u) << "ALSA's tests of the default source";
+    platform::WAVEOUTCAPS outCaps;
+    ASSERT_EQ(platform::AlsaWaveOut::Instance().GetDevCaps(-1, outCaps), MMSYSERR_NOERROR);
+    EXPECT_NE(outCaps.dwFormats & platform::WAVE_FORMAT_4S16, 0u) << "and of the default sink";
+    EXPECT_NE(outCaps.dwFormats & platform::WAVE_FORMAT_1M08, 0u);
 
     TMMWaveIn wi(nullptr, alsa);
     wi.SetDeviceID(-1);
@@ -169,6 +177,52 @@ TEST_F(AlsaPlayback, LineInRecordsTheDefaultSourceThroughTheRingIntoAFile) {
     ASSERT_NE(first, std::string::npos) << why;
     EXPECT_EQ(why, "") << "the signal, aligned, within 1 LSB";
     EXPECT_GT(first, kRate * 23 / 10) << "after the start-up silence";
+}
+
+// The full-duplex route heard: the tool records the default source through the ring, the volume
+// and the equalizer, and plays it through the real output into the second sink, whose monitor is
+// recorded with parec.
+TEST_F(AlsaPlayback, LineInIsHeardInTheOtherSink) {
+    const auto heard = dir / "out-monitor.raw";
+    recorder = test::Spawn({"parec", "-d", "tunefold_out.monitor", "--format=s16le", "--rate=44100",
+                            "--channels=2", "--raw", "--latency-msec=20"},
+                           heard.string());
+    ASSERT_GT(recorder, 0);
+    ASSERT_TRUE(test::WaitFor([&] { return test::FileSize(heard) > kRate; }, 10000))
+        << "parec recorded nothing";
+
+    constexpr std::size_t kLead = 3 * kRate;
+    std::vector<std::int16_t> signal(2 * (kLead + kSignalFrames), 0);
+    for (std::size_t i = 0; i < kSignalFrames; ++i) {
+        signal[2 * (kLead + i)] = Sample(i, 0);
+        signal[2 * (kLead + i) + 1] = Sample(i, 1);
+    }
+    const auto file = dir / "signal.raw";
+    std::ofstream(file, std::ios::binary)
+        .write(reinterpret_cast<const char*>(signal.data()), static_cast<std::streamsize>(signal.size() * 2));
+    test::RenderRun run;
+    // With the equalizer in the route and every band at 0 dB.
+    std::thread tool(
+        [&] { run = test::RunRender("--line-in 6", "TUNEFOLD_PLATFORM= PULSE_SINK=tunefold_out"); });
+    pid_t player = test::Spawn({"pacat", "--playback", "-d", "tunefold_sink", "--format=s16le",
+                                "--rate=44100", "--channels=2", "--raw", file.string()},
+                               (dir / "pacat.log").string());
+    tool.join();
+    int status = 0;
+    EXPECT_TRUE(test::WaitFor([&] { return waitpid(player, &status, WNOHANG) == player; }, 15000));
+    ASSERT_EQ(run.status, 0) << run.err;
+    std::string why;
+    ASSERT_TRUE(test::WaitFor(
+        [&] {
+            const std::string bytes = test::ReadWhole(heard);
+            std::vector<std::int16_t> samples(bytes.size() / 2);
+            std::memcpy(samples.data(), bytes.data(), samples.size() * 2);
+            return FindSignal(samples, why, 2, 0.02) != std::string::npos;
+        },
+        5000))
+        << why;
+    // The equalizer's filters at 0 dB are close to, not exactly, the identity.
+    EXPECT_EQ(why, "") << "the recording played through the chain, within 2 % of each sample";
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 // A private PulseAudio for the tests that go through the real ALSA backends: a null sink that is
-// the default sink, its monitor the default source, ALSA's "default" routed to the server. The
+// the default sink, its monitor the default source, a second null sink (tunefold_out) for a
+// program that records the first while it plays, ALSA's "default" routed to the server. The
 // fixture skips its test, saying why, only when the server cannot start.
 #pragma once
 
@@ -87,6 +88,8 @@ protected:
         std::ofstream(dir / "server.pa")
             << "load-module module-native-protocol-unix auth-anonymous=1 socket=" << socket << "\n"
             << "load-module module-null-sink sink_name=tunefold_sink rate=44100 "
+               "channels=2 format=s16le\n"
+            << "load-module module-null-sink sink_name=tunefold_out rate=44100 "
                "channels=2 format=s16le\n"
             << "set-default-sink tunefold_sink\n"
             << "set-default-source tunefold_sink.monitor\n";

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <vector>
 
 #include "platform/virtual/virtual_sound_card.h"
@@ -142,6 +144,34 @@ TEST_F(VirtualWaveInTest, ResetReturnsEveryBufferAndAManualAdvanceMovesOutputsTo
     EXPECT_EQ(in().QueuedCount(), 0);
     EXPECT_EQ(in().Close(h), MMSYSERR_NOERROR);
     card.Close(out);
+}
+
+TEST_F(VirtualWaveInTest, OnTheFastClockBuffersComeBackFilledAtOnceFromTheDevicesThread) {
+    card.SetClock(VirtualClock::Fast);
+    std::atomic<int> data{0};
+    struct Counter {
+        static void Proc(std::uintptr_t, UINT msg, DWORD_PTR instance, DWORD_PTR, DWORD_PTR) {
+            if (msg == WIM_DATA) {
+                reinterpret_cast<std::atomic<int>*>(instance)->fetch_add(1);
+            }
+        }
+    };
+    HWAVEIN h = 0;
+    WAVEFORMATEX f = Stereo16();
+    ASSERT_EQ(in().Open(&h, 0, &f, &Counter::Proc, reinterpret_cast<DWORD_PTR>(&data), CALLBACK_FUNCTION),
+              MMSYSERR_NOERROR);
+    Buffer a(400), b(400);
+    for (Buffer* x : {&a, &b}) {
+        in().PrepareHeader(h, &x->header);
+        in().AddBuffer(h, &x->header);
+    }
+    in().Start(h);
+    ASSERT_TRUE(WaitHeaderDone(b.header, std::chrono::seconds(10)));
+    EXPECT_EQ(a.Recorded(), Ramp(400));
+    EXPECT_EQ(b.Recorded(), Ramp(400, 400));
+    in().Reset(h);
+    EXPECT_EQ(in().Close(h), MMSYSERR_NOERROR);
+    EXPECT_EQ(data.load(), 2);
 }
 
 TEST_F(VirtualWaveInTest, DevicesFormatsFaultsAndLostFrames) {

@@ -344,13 +344,21 @@ TEST_F(WaveInTest, TransportFailuresNameTheirCallAndCloseTheDevice) {
 
 TEST_F(WaveInTest, PauseHoldsTheRecordingAndRestartGoesOn) {
     TMMWaveIn& w = Make(cmCallback, 4, 1024);
+    int pauses = 0, restarts = 0;
+    w.OnPause = [&](TObject*) { ++pauses; };
+    w.OnRestart = [&](TObject*) { ++restarts; };
+    w.Restart(); // not paused: nothing
+    EXPECT_EQ(restarts, 0);
     w.Start();
     w.Pause();
+    w.Pause(); // already paused: nothing
+    EXPECT_EQ(pauses, 1);
     EXPECT_EQ(w.State(), wisOpened | wisStarted | wisPaused);
     Card().Advance(1024);
     PumpUntil([&] { return w.CompletionsIdle(); }, 200);
     const std::size_t held = sink.Bytes();
     w.Restart();
+    EXPECT_EQ(restarts, 1);
     EXPECT_EQ(w.State(), wisOpened | wisStarted);
     Card().Advance(256);
     ASSERT_TRUE(PumpUntil([&] { return sink.Bytes() > held; }));
