@@ -357,9 +357,10 @@ MMRESULT WaveInFront::Stop(HWAVEIN handle) {
                 return MMSYSERR_INVALHANDLE;
             }
             if (device->started) {
+                // What the source captured up to the stop is still read into the queued buffers.
+                device->source->Stop();
                 device->FillLocked();
                 device->started = false;
-                device->source->Stop();
             }
             // The buffer being filled comes back with what it holds; empty ones stay queued.
             if (!device->queue.empty() && device->headFilled > 0) {

@@ -29,8 +29,8 @@ namespace tunefold::platform {
 class PcmSource {
 public:
     virtual ~PcmSource() = default;
-    // Capturing begins (Start) or ends (Stop); what was captured and not read stays readable
-    // until Drop.
+    // Capturing begins afresh (Start: what an earlier stop left unread is gone) or ends (Stop:
+    // what was captured up to it stays readable until Drop or the next Start).
     virtual void Start() = 0;
     virtual void Stop() = 0;
     // Copies up to `bytes` (whole frames) of what has been captured, without blocking; returns the

@@ -15,6 +15,8 @@ public:
         : pcm_(pcm), block_(format.nBlockAlign), rate_(format.nSamplesPerSec), params_(params) {}
 
     void Start() override {
+        held_.clear();
+        heldOffset_ = 0;
         Prepare();
         snd_pcm_start(pcm_);
         running_ = true;

@@ -30,6 +30,7 @@ public:
           block_(std::max<DWORD>(format.nBlockAlign, 1)), holdLimit_(holdLimit), lost_(owner.lost_) {}
 
     void Start() override {
+        Drop();
         started_ = true;
         anchored_ = false;
         Update();
