@@ -3,7 +3,8 @@
 // told to fail any of its calls or to misbehave the way real drivers do (missing notifications, a
 // done flag that comes late, a position counter that wraps early). It is a playback backend of the
 // wave output front: the front keeps the queue and returns the headers, the card's sinks play them on
-// its clock; the card adds its faults, counts and recording around the front's calls.
+// its clock; the card adds its faults, counts and recording around the front's calls. Its inputs
+// (Capture(), platform/virtual/virtual_wave_in.h) are the same devices on the same clock.
 #pragma once
 
 #include <atomic>
