@@ -7,9 +7,12 @@
 #include <cstdint>
 #include <ctime>
 
-#include "app/logic/player_chain.h"
+#include "app/logic/eq_curve.h"
 #include "engine/devices/ring_buffer.h"
 #include "engine/devices/wave_in.h"
+#include "engine/devices/wave_out.h"
+#include "engine/processing/equalizer.h"
+#include "engine/processing/volume.h"
 #include "platform/message_loop.h"
 #include "platform/platform_mode.h"
 #include "platform/virtual/virtual_sound_card.h"
@@ -39,12 +42,29 @@ void BM_LineInRouteRealTime(benchmark::State& state) {
     const double seconds = static_cast<double>(state.range(0));
     double cpuPerSecond = 0;
     for (auto _ : state) {
-        TPlayerChainSettings settings;
-        settings.numBuffers = 132;
-        settings.bufferSize = 2048;
-        settings.deviceId = 0;
-        TPlayerChain chain(settings);
-        chain.SetBandGains({6, 4, 2, 0, -2, -2, 0, 2, 4, 6});
+        // The player's volume, equalizer and output, as its chain sets them up.
+        TMMVolume volume;
+        TMMEqualizer eq;
+        eq.SetSampleRate(44100);
+        eq.SetFFTLength(256);
+        eq.SetWindow(fwHamming);
+        eq.SetChannel(chBoth);
+        const float gains[10] = {6, 4, 2, 0, -2, -2, 0, 2, 4, 6};
+        for (std::size_t i = 0; i < EqBands.size(); ++i) {
+            eq.Filters().AddFilter(EqBands[i].F1, EqBands[i].F2, gains[i]);
+        }
+        TMMWaveOut out;
+        out.SetCallBackMode(cmThread);
+        out.SetPriority(tpHighest);
+        out.SetNumBuffers(132);
+        out.SetBufferSize(2048);
+        // Without the equalizer (range 1 = 0) the route's own cost shows.
+        if (state.range(1) != 0) {
+            eq.SetInput(&volume);
+            out.SetInput(&eq);
+        } else {
+            out.SetInput(&volume);
+        }
         TMMWaveIn in;
         in.SetCallBackMode(cmThread);
         in.SetNumBuffers(132);
@@ -57,7 +77,7 @@ void BM_LineInRouteRealTime(benchmark::State& state) {
         ring.SetNumBuffers(132);
         ring.SetBufferSize(2048);
         in.SetOutput(&ring);
-        chain.Volume().SetInput(&ring);
+        volume.SetInput(&ring);
         const double cpu0 = ProcessCpuSeconds();
         in.Start();
         const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
@@ -77,7 +97,12 @@ void BM_LineInRouteRealTime(benchmark::State& state) {
     card.SetClock(platform::VirtualClock::Manual);
     card.ResetAll();
 }
-BENCHMARK(BM_LineInRouteRealTime)->Arg(10)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_LineInRouteRealTime)
+    ->Args({10, 1})
+    ->Args({10, 0})
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 } // namespace
 } // namespace tunefold

@@ -70,6 +70,14 @@ struct WaveInFront::Device {
         }
         return (queue.front()->dwBufferLength - headFilled) / Block();
     }
+    // Frames all queued buffers still take.
+    std::uint64_t RoomLocked() const {
+        std::uint64_t bytes = 0;
+        for (const WAVEHDR* header : queue) {
+            bytes += header->dwBufferLength;
+        }
+        return (bytes - headFilled) / Block();
+    }
 };
 
 namespace {
@@ -143,7 +151,7 @@ void WaveInFront::Run(const std::shared_ptr<Device>& device) {
             continue;
         }
         if (d.started && !d.queue.empty()) {
-            const auto wait = d.source->UntilAvailable(d.HeadNeedsLocked());
+            const auto wait = d.source->UntilAvailable(d.HeadNeedsLocked(), d.RoomLocked());
             if (wait != PcmSource::Never) {
                 d.wake.wait_for(lock, wait);
                 continue;

@@ -42,10 +42,11 @@ public:
     virtual std::uint64_t Delay() { return 0; }
     // Forgets what was captured and not read.
     virtual void Drop() = 0;
-    // How long until `frames` more frames may be readable; Never when only a caller moves the
-    // source's clock (see WaveInFront::Service).
+    // How long until `frames` more frames may be readable, with `room` frames of buffers queued
+    // in all (a source may wait for several buffers' worth, as a card interrupts once a period);
+    // Never when only a caller moves the source's clock (see WaveInFront::Service).
     static constexpr std::chrono::microseconds Never = std::chrono::microseconds::max();
-    virtual std::chrono::microseconds UntilAvailable(std::uint64_t frames) = 0;
+    virtual std::chrono::microseconds UntilAvailable(std::uint64_t frames, std::uint64_t room) = 0;
     virtual void Close() = 0;
 };
 

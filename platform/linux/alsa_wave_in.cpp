@@ -86,7 +86,7 @@ public:
         running_ = false;
     }
 
-    std::chrono::microseconds UntilAvailable(std::uint64_t frames) override {
+    std::chrono::microseconds UntilAvailable(std::uint64_t frames, std::uint64_t) override {
         // ALSA makes captured audio readable a period at a time: look again after the frames that
         // are missing, at most a period later, at least a little later.
         const std::uint64_t have = Available();

@@ -67,7 +67,7 @@ public:
         next_ += held_ * block_;
         held_ = 0;
     }
-    std::chrono::microseconds UntilAvailable(std::uint64_t frames) override {
+    std::chrono::microseconds UntilAvailable(std::uint64_t frames, std::uint64_t room) override {
         switch (owner_.card_.Clock()) {
         case VirtualClock::Manual:
             return Never;
@@ -82,7 +82,12 @@ public:
         Update();
         const std::uint64_t missing = frames > held_ ? frames - held_ : 0;
         const std::uint64_t rate = std::max<DWORD>(format_.nSamplesPerSec, 1);
-        return std::chrono::microseconds(missing * 1000000u / rate + 1);
+        // With plenty of buffers queued they come back in batches, as a card with a deep queue
+        // interrupts once per period: up to 200 ms at a time, never more than an eighth of the
+        // room, so the buffers never run out.
+        const std::uint64_t dueUs = missing * 1000000u / rate + 1;
+        const std::uint64_t batchUs = std::min<std::uint64_t>(200000, room * 1000000u / rate / 8);
+        return std::chrono::microseconds(std::max(dueUs, batchUs));
     }
     void Close() override {}
 
