@@ -2,9 +2,11 @@
 
 #include <atomic>
 
+#include "platform/linux/alsa_wave_in.h"
 #include "platform/linux/alsa_wave_out.h"
 #include "platform/platform_mode.h"
 #include "platform/virtual/virtual_sound_card.h"
+#include "platform/virtual/virtual_wave_in.h"
 
 namespace tunefold::platform {
 
@@ -72,6 +74,7 @@ MMRESULT WaveGetErrorText(MMRESULT code, std::string& text) {
 
 namespace {
 std::atomic<WaveOutDevices*> installedWaveOut{nullptr};
+std::atomic<WaveInDevices*> installedWaveIn{nullptr};
 } // namespace
 
 WaveOutDevices& WaveOut() {
@@ -88,6 +91,20 @@ WaveOutDevices& WaveOut() {
 
 WaveOutDevices* SetWaveOut(WaveOutDevices* devices) {
     return installedWaveOut.exchange(devices);
+}
+
+WaveInDevices& WaveIn() {
+    if (WaveInDevices* installed = installedWaveIn.load()) {
+        return *installed;
+    }
+    if (VirtualPlatformRequested()) {
+        return VirtualSoundCard::Instance().Capture();
+    }
+    return AlsaWaveIn::Instance();
+}
+
+WaveInDevices* SetWaveIn(WaveInDevices* devices) {
+    return installedWaveIn.exchange(devices);
 }
 
 } // namespace tunefold::platform

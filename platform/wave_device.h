@@ -36,6 +36,31 @@ constexpr int WAVE_MAPPER = -1;
 constexpr std::size_t MAXPNAMELEN = 32;
 constexpr std::size_t MAXERRORLENGTH = 256;
 
+// Capability flags: the standard formats a device takes (rate 11025, 22050 or 44100 Hz; mono or
+// stereo; 8 or 16 bits).
+constexpr DWORD WAVE_FORMAT_1M08 = 0x00000001;
+constexpr DWORD WAVE_FORMAT_1S08 = 0x00000002;
+constexpr DWORD WAVE_FORMAT_1M16 = 0x00000004;
+constexpr DWORD WAVE_FORMAT_1S16 = 0x00000008;
+constexpr DWORD WAVE_FORMAT_2M08 = 0x00000010;
+constexpr DWORD WAVE_FORMAT_2S08 = 0x00000020;
+constexpr DWORD WAVE_FORMAT_2M16 = 0x00000040;
+constexpr DWORD WAVE_FORMAT_2S16 = 0x00000080;
+constexpr DWORD WAVE_FORMAT_4M08 = 0x00000100;
+constexpr DWORD WAVE_FORMAT_4S08 = 0x00000200;
+constexpr DWORD WAVE_FORMAT_4M16 = 0x00000400;
+constexpr DWORD WAVE_FORMAT_4S16 = 0x00000800;
+
+// The flag of the standard format with these channels and bits at `rate` (11025, 22050, 44100);
+// 0 when there is none.
+constexpr DWORD StandardFormatFlag(DWORD rate, WORD channels, WORD bits) {
+    const int step = rate == 11025 ? 0 : rate == 22050 ? 1 : rate == 44100 ? 2 : -1;
+    if (step < 0 || channels < 1 || channels > 2 || (bits != 8 && bits != 16)) {
+        return 0;
+    }
+    return DWORD{1} << (step * 4 + (bits == 16 ? 2 : 0) + (channels == 2 ? 1 : 0));
+}
+
 // Units of a position query.
 constexpr UINT TIME_MS = 0x0001;
 constexpr UINT TIME_SAMPLES = 0x0002;
@@ -91,7 +116,10 @@ public:
     virtual MMRESULT GetErrorText(MMRESULT code, std::string& text) { return WaveGetErrorText(code, text); }
 };
 
-// The input side, same shape: buffers are added, filled by the device and returned with WIM_DATA.
+// The input side, same shape: buffers are added, filled by the device in the order added and
+// returned with WIM_DATA (done flag first, dwBytesRecorded the bytes recorded into them). Stop
+// returns the buffer being filled when it holds something; Reset returns every queued buffer and
+// sets the position to 0.
 class WaveInDevices {
 public:
     virtual ~WaveInDevices() = default;
@@ -117,6 +145,21 @@ public:
 WaveOutDevices& WaveOut();
 // Installs `devices` (nullptr: back to the platform's own) and returns the one installed before.
 WaveOutDevices* SetWaveOut(WaveOutDevices* devices);
+
+// The process's wave input service, chosen the same way; device ids are the output's.
+WaveInDevices& WaveIn();
+WaveInDevices* SetWaveIn(WaveInDevices* devices);
+
+class ScopedWaveIn {
+public:
+    explicit ScopedWaveIn(WaveInDevices& devices) : previous_(SetWaveIn(&devices)) {}
+    ~ScopedWaveIn() { SetWaveIn(previous_); }
+    ScopedWaveIn(const ScopedWaveIn&) = delete;
+    ScopedWaveIn& operator=(const ScopedWaveIn&) = delete;
+
+private:
+    WaveInDevices* previous_;
+};
 
 class ScopedWaveOut {
 public:

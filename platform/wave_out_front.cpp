@@ -82,15 +82,10 @@ struct WaveOutFront::Device {
 };
 
 WaveOutFront::WaveOutFront(PcmPlayback& backend, HWAVEOUT firstHandle)
-    : backend_(backend), nextHandle_(firstHandle) {}
+    : backend_(backend), devices_(firstHandle) {}
 
 WaveOutFront::~WaveOutFront() {
-    std::vector<std::shared_ptr<Device>> left;
-    {
-        std::lock_guard lock(mutex_);
-        left.swap(open_);
-    }
-    for (auto& device : left) {
+    for (auto& device : devices_.TakeAll()) {
         {
             std::lock_guard lock(device->mutex);
             device->quit = true;
@@ -105,7 +100,7 @@ WaveOutFront::~WaveOutFront() {
             device->sink->Close();
         }
     }
-    JoinGraves();
+    graves_.JoinAll();
     {
         std::lock_guard lock(lateMutex_);
         lateQuit_ = true;
@@ -116,30 +111,8 @@ WaveOutFront::~WaveOutFront() {
     }
 }
 
-void WaveOutFront::JoinGraves() {
-    std::vector<std::thread> threads;
-    {
-        std::lock_guard lock(gravesMutex_);
-        threads.swap(graves_);
-    }
-    for (auto& t : threads) {
-        if (t.get_id() == std::this_thread::get_id()) {
-            std::lock_guard lock(gravesMutex_);
-            graves_.push_back(std::move(t));
-        } else if (t.joinable()) {
-            t.join();
-        }
-    }
-}
-
 std::shared_ptr<WaveOutFront::Device> WaveOutFront::Find(HWAVEOUT handle) {
-    std::lock_guard lock(mutex_);
-    for (auto& device : open_) {
-        if (device->handle == handle) {
-            return device;
-        }
-    }
-    return nullptr;
+    return devices_.Find(handle);
 }
 
 // ---- returning headers ----
@@ -274,7 +247,7 @@ MMRESULT WaveOutFront::GetDevCaps(int deviceId, WAVEOUTCAPS& caps) {
 
 MMRESULT WaveOutFront::Open(HWAVEOUT* handle, int deviceId, const WAVEFORMATEX* format, WaveCallback callback,
                             DWORD_PTR instance, DWORD flags) {
-    JoinGraves();
+    graves_.JoinAll();
     if (format == nullptr) {
         return MMSYSERR_INVALPARAM;
     }
@@ -296,11 +269,7 @@ MMRESULT WaveOutFront::Open(HWAVEOUT* handle, int deviceId, const WAVEFORMATEX* 
     device->format.cbSize = 0;
     device->callback = callback;
     device->instance = instance;
-    {
-        std::lock_guard lock(mutex_);
-        device->handle = nextHandle_++;
-        open_.push_back(device);
-    }
+    devices_.Add(device);
     // The thread shares the device: a close that cannot wait for it leaves the rest to it.
     device->thread = std::thread([this, device] { Run(device); });
     device->threadId.store(device->thread.get_id());
@@ -330,10 +299,7 @@ MMRESULT WaveOutFront::Close(HWAVEOUT handle) {
         device->quit = true;
         device->closeByThread = cannotWait;
     }
-    {
-        std::lock_guard lock(mutex_);
-        std::erase(open_, device);
-    }
+    devices_.Remove(device);
     EndDevice(device, cannotWait, onItsThread);
     if (device->callback != nullptr) {
         std::lock_guard guard(device->deliver);
@@ -345,11 +311,10 @@ MMRESULT WaveOutFront::Close(HWAVEOUT handle) {
 void WaveOutFront::EndDevice(const std::shared_ptr<Device>& device, bool cannotWait, bool onItsThread) {
     device->wake.notify_all();
     if (onItsThread || cannotWait) {
-        std::lock_guard lock(gravesMutex_);
-        graves_.push_back(std::move(device->thread));
+        graves_.Bury(std::move(device->thread));
     } else {
         device->thread.join();
-        JoinGraves();
+        graves_.JoinAll();
     }
     std::lock_guard lock(device->mutex);
     if (!cannotWait && !device->sinkClosed) {
@@ -359,13 +324,8 @@ void WaveOutFront::EndDevice(const std::shared_ptr<Device>& device, bool cannotW
 }
 
 void WaveOutFront::ForgetAll() {
-    std::vector<std::shared_ptr<Device>> devices;
-    {
-        std::lock_guard lock(mutex_);
-        devices.swap(open_);
-    }
     const auto self = std::this_thread::get_id();
-    for (auto& device : devices) {
+    for (auto& device : devices_.TakeAll()) {
         const bool onItsThread = self == device->threadId;
         const bool cannotWait = !onItsThread && device->deliverer.load() == self;
         {
@@ -575,24 +535,14 @@ bool WaveOutFront::Service(HWAVEOUT handle, const std::function<void(PcmSink&)>&
 }
 
 void WaveOutFront::WakeAll() {
-    std::vector<std::shared_ptr<Device>> devices;
-    {
-        std::lock_guard lock(mutex_);
-        devices = open_;
-    }
-    for (auto& device : devices) {
+    for (auto& device : devices_.Snapshot()) {
         { std::lock_guard lock(device->mutex); }
         device->wake.notify_all();
     }
 }
 
 std::vector<HWAVEOUT> WaveOutFront::Handles() {
-    std::lock_guard lock(mutex_);
-    std::vector<HWAVEOUT> handles;
-    for (const auto& device : open_) {
-        handles.push_back(device->handle);
-    }
-    return handles;
+    return devices_.Handles();
 }
 
 bool WaveOutFront::IsOpen(HWAVEOUT handle) {
@@ -600,13 +550,8 @@ bool WaveOutFront::IsOpen(HWAVEOUT handle) {
 }
 
 int WaveOutFront::QueuedCount() {
-    std::vector<std::shared_ptr<Device>> devices;
-    {
-        std::lock_guard lock(mutex_);
-        devices = open_;
-    }
     std::size_t n = 0;
-    for (auto& device : devices) {
+    for (auto& device : devices_.Snapshot()) {
         std::lock_guard lock(device->mutex);
         n += device->queue.size() + device->pending.size();
     }
@@ -614,14 +559,11 @@ int WaveOutFront::QueuedCount() {
 }
 
 bool WaveOutFront::FirstIsPaused() {
-    std::shared_ptr<Device> first;
-    {
-        std::lock_guard lock(mutex_);
-        if (open_.empty()) {
-            return false;
-        }
-        first = open_.front();
+    const auto devices = devices_.Snapshot();
+    if (devices.empty()) {
+        return false;
     }
+    const std::shared_ptr<Device> first = devices.front();
     std::lock_guard lock(first->mutex);
     return first->paused;
 }

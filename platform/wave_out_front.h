@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "platform/wave_device.h"
+#include "platform/wave_device_table.h"
 
 namespace tunefold::platform {
 
@@ -123,12 +124,9 @@ private:
     void Finish(WAVEHDR* header, int late);
     void ForgetLateFlag(const WAVEHDR* header);
     void LateFlagLoop();
-    void JoinGraves();
 
     PcmPlayback& backend_;
-    std::mutex mutex_; // the handle table
-    std::vector<std::shared_ptr<Device>> open_;
-    HWAVEOUT nextHandle_;
+    WaveDeviceTable<Device> devices_;
 
     std::mutex lateMutex_;
     std::condition_variable lateWake_;
@@ -138,8 +136,7 @@ private:
 
     // Threads of devices closed from inside one of their own notifications: they cannot be joined
     // there, so the next open or the end of the front joins them.
-    std::mutex gravesMutex_;
-    std::vector<std::thread> graves_;
+    ThreadGraves graves_;
 };
 
 } // namespace tunefold::platform

@@ -1,6 +1,6 @@
 #include "platform/linux/alsa_wave_out.h"
 
-#include <alsa/asoundlib.h>
+#include "platform/linux/alsa_pcm.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -10,85 +10,7 @@ namespace tunefold::platform {
 
 namespace {
 
-snd_pcm_format_t AlsaFormat(const WAVEFORMATEX& format) {
-    if (format.wFormatTag != WAVE_FORMAT_PCM) {
-        return SND_PCM_FORMAT_UNKNOWN;
-    }
-    switch (format.wBitsPerSample) {
-    case 8:
-        return SND_PCM_FORMAT_U8;
-    case 16:
-        return SND_PCM_FORMAT_S16_LE;
-    case 24:
-        return SND_PCM_FORMAT_S24_3LE;
-    case 32:
-        return SND_PCM_FORMAT_S32_LE;
-    default:
-        return SND_PCM_FORMAT_UNKNOWN;
-    }
-}
-
-MMRESULT FromErrno(int err) {
-    switch (-err) {
-    case EBUSY:
-        return MMSYSERR_ALLOCATED;
-    case ENOENT:
-    case ENODEV:
-    case ENXIO:
-        return MMSYSERR_BADDEVICEID;
-    case ENOMEM:
-        return MMSYSERR_NOMEM;
-    case EINVAL:
-        return WAVERR_BADFORMAT;
-    default:
-        return MMSYSERR_ERROR;
-    }
-}
-
-struct Params {
-    snd_pcm_uframes_t buffer = 0;
-    snd_pcm_uframes_t period = 0;
-    bool canPause = false;
-};
-
-// Sets the hardware and software parameters for `format`; a negative errno when the PCM refuses.
-int Configure(snd_pcm_t* pcm, const WAVEFORMATEX& format, Params& out) {
-    snd_pcm_hw_params_t* hw = nullptr;
-    snd_pcm_hw_params_alloca(&hw);
-    int err = snd_pcm_hw_params_any(pcm, hw);
-    if (err < 0) {
-        return err;
-    }
-    snd_pcm_format_t sampleFormat = AlsaFormat(format);
-    if (sampleFormat == SND_PCM_FORMAT_UNKNOWN || format.nChannels == 0 || format.nSamplesPerSec == 0) {
-        return -EINVAL;
-    }
-    if ((err = snd_pcm_hw_params_set_access(pcm, hw, SND_PCM_ACCESS_RW_INTERLEAVED)) < 0 ||
-        (err = snd_pcm_hw_params_set_format(pcm, hw, sampleFormat)) < 0 ||
-        (err = snd_pcm_hw_params_set_channels(pcm, hw, format.nChannels)) < 0 ||
-        (err = snd_pcm_hw_params_set_rate(pcm, hw, format.nSamplesPerSec, 0)) < 0) {
-        return -EINVAL;
-    }
-    unsigned bufferUs = 200000;
-    unsigned periodUs = 20000;
-    snd_pcm_hw_params_set_buffer_time_near(pcm, hw, &bufferUs, nullptr);
-    snd_pcm_hw_params_set_period_time_near(pcm, hw, &periodUs, nullptr);
-    if ((err = snd_pcm_hw_params(pcm, hw)) < 0) {
-        return err;
-    }
-    snd_pcm_hw_params_get_buffer_size(hw, &out.buffer);
-    snd_pcm_hw_params_get_period_size(hw, &out.period, nullptr);
-    out.canPause = snd_pcm_hw_params_can_pause(hw) != 0;
-
-    snd_pcm_sw_params_t* sw = nullptr;
-    snd_pcm_sw_params_alloca(&sw);
-    if ((err = snd_pcm_sw_params_current(pcm, sw)) < 0) {
-        return err;
-    }
-    snd_pcm_sw_params_set_start_threshold(pcm, sw, out.period);
-    snd_pcm_sw_params_set_avail_min(pcm, sw, out.period);
-    return snd_pcm_sw_params(pcm, sw);
-}
+using alsa::Params;
 
 // One PCM, written non-blocking by the front's device thread.
 class AlsaSink : public PcmSink {
@@ -218,10 +140,6 @@ private:
     std::vector<char> silence_;
 };
 
-// ALSA prints its own diagnostics to stderr (an undefined "default" on a machine without sound, for
-// one); every failure already comes back to us as a result code with its text, so they stay quiet.
-void QuietAlsaErrors(const char*, int, const char*, int, const char*, ...) {}
-
 } // namespace
 
 AlsaWaveOut& AlsaWaveOut::Instance() {
@@ -229,69 +147,16 @@ AlsaWaveOut& AlsaWaveOut::Instance() {
     return alsa;
 }
 
-AlsaPlayback::AlsaPlayback() {
-    snd_lib_error_set_handler(QuietAlsaErrors);
-}
-
-void AlsaPlayback::EnumerateLocked() {
-    if (enumerated_) {
-        return;
-    }
-    enumerated_ = true;
-    void** hints = nullptr;
-    if (snd_device_name_hint(-1, "pcm", &hints) < 0 || hints == nullptr) {
-        return;
-    }
-    for (void** hint = hints; *hint != nullptr; ++hint) {
-        char* name = snd_device_name_get_hint(*hint, "NAME");
-        char* desc = snd_device_name_get_hint(*hint, "DESC");
-        char* ioid = snd_device_name_get_hint(*hint, "IOID");
-        const bool output = ioid == nullptr || std::strcmp(ioid, "Output") == 0;
-        if (name != nullptr && output && std::strcmp(name, "null") != 0) {
-            std::string description = desc != nullptr ? desc : name;
-            std::replace(description.begin(), description.end(), '\n', ' ');
-            listed_.push_back({name, description});
-        }
-        std::free(name);
-        std::free(desc);
-        std::free(ioid);
-    }
-    snd_device_name_free_hint(hints);
-}
-
 std::string AlsaPlayback::PcmName(int deviceId) {
-    std::lock_guard lock(mutex_);
-    EnumerateLocked();
-    if (deviceId == WAVE_MAPPER) {
-        return "default";
-    }
-    if (deviceId < 0 || deviceId >= static_cast<int>(listed_.size())) {
-        return {};
-    }
-    return listed_[static_cast<std::size_t>(deviceId)].name;
+    return alsa::DeviceList::Instance().PcmName(deviceId);
 }
 
 UINT AlsaPlayback::Count() {
-    std::lock_guard lock(mutex_);
-    EnumerateLocked();
-    return static_cast<UINT>(listed_.size());
+    return alsa::DeviceList::Instance().Count();
 }
 
 MMRESULT AlsaPlayback::Caps(int deviceId, WAVEOUTCAPS& caps) {
-    std::lock_guard lock(mutex_);
-    EnumerateLocked();
-    caps = WAVEOUTCAPS{};
-    caps.vDriverVersion = ((SND_LIB_MAJOR & 0xFF) << 8) | (SND_LIB_MINOR & 0xFF);
-    caps.wChannels = 2;
-    if (deviceId == WAVE_MAPPER) {
-        caps.szPname = "Default sound output";
-        return MMSYSERR_NOERROR;
-    }
-    if (deviceId < 0 || deviceId >= static_cast<int>(listed_.size())) {
-        return MMSYSERR_BADDEVICEID;
-    }
-    caps.szPname = listed_[static_cast<std::size_t>(deviceId)].description.substr(0, MAXPNAMELEN - 1);
-    return MMSYSERR_NOERROR;
+    return alsa::DeviceList::Instance().Caps(deviceId, SND_PCM_STREAM_PLAYBACK, caps);
 }
 
 MMRESULT AlsaPlayback::Open(int deviceId, const WAVEFORMATEX& format, bool queryOnly,
@@ -303,28 +168,22 @@ MMRESULT AlsaPlayback::Open(int deviceId, const WAVEFORMATEX& format, bool query
     snd_pcm_t* raw = nullptr;
     int err = snd_pcm_open(&raw, name.c_str(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK);
     if (err < 0) {
-        // No format is to blame when the device cannot even be opened (no card, no sound server).
-        const MMRESULT result = err == -EBUSY    ? MMSYSERR_ALLOCATED
-                                : err == -ENOMEM ? MMSYSERR_NOMEM
-                                                 : MMSYSERR_NODRIVER;
-        std::lock_guard lock(mutex_);
-        lastOpenFailure_ = result;
-        lastOpenReason_ = "\"" + name + "\": " + snd_strerror(err);
+        const MMRESULT result = alsa::FromOpenErrno(err);
+        failure_.Remember(result, name, err);
         return result;
     }
     Params params;
-    err = Configure(raw, format, params);
+    err = alsa::Configure(raw, format, false, params);
     if (err < 0 || queryOnly) {
         snd_pcm_close(raw);
-        return err < 0 ? (err == -EINVAL ? WAVERR_BADFORMAT : FromErrno(err)) : MMSYSERR_NOERROR;
+        return err < 0 ? (err == -EINVAL ? WAVERR_BADFORMAT : alsa::FromErrno(err)) : MMSYSERR_NOERROR;
     }
     sink = std::make_unique<AlsaSink>(raw, format, params);
     return MMSYSERR_NOERROR;
 }
 
 std::string AlsaPlayback::OpenFailureReason(MMRESULT code) {
-    std::lock_guard lock(mutex_);
-    return code != MMSYSERR_NOERROR && code == lastOpenFailure_ ? lastOpenReason_ : std::string();
+    return failure_.Reason(code);
 }
 
 MMRESULT AlsaWaveOut::GetErrorText(MMRESULT code, std::string& text) {

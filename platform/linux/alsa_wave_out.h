@@ -3,10 +3,9 @@
 // lists, in its order.
 #pragma once
 
-#include <mutex>
 #include <string>
-#include <vector>
 
+#include "platform/linux/alsa_pcm.h"
 #include "platform/wave_out_front.h"
 
 namespace tunefold::platform {
@@ -14,7 +13,6 @@ namespace tunefold::platform {
 // The ALSA backend: the device list and PCM sinks opened non-blocking on it.
 class AlsaPlayback : public PcmPlayback {
 public:
-    AlsaPlayback();
     UINT Count() override;
     MMRESULT Caps(int deviceId, WAVEOUTCAPS& caps) override;
     MMRESULT Open(int deviceId, const WAVEFORMATEX& format, bool queryOnly,
@@ -25,17 +23,7 @@ public:
     std::string OpenFailureReason(MMRESULT code);
 
 private:
-    struct Listed {
-        std::string name;
-        std::string description;
-    };
-    void EnumerateLocked();
-
-    std::mutex mutex_;
-    bool enumerated_ = false;
-    std::vector<Listed> listed_;
-    MMRESULT lastOpenFailure_ = MMSYSERR_NOERROR;
-    std::string lastOpenReason_;
+    alsa::OpenFailure failure_;
 };
 
 namespace detail {

@@ -7,6 +7,7 @@
 #include <deque>
 #include <utility>
 
+#include "platform/virtual/virtual_wave_in.h"
 #include "platform/wave_header.h"
 
 namespace tunefold::platform {
@@ -186,13 +187,18 @@ private:
 };
 
 VirtualSoundCard::VirtualSoundCard()
-    : playback_(std::make_unique<Playback>(*this)),
+    : capture_(std::make_unique<VirtualWaveIn>(*this)), playback_(std::make_unique<Playback>(*this)),
       front_(std::make_unique<WaveOutFront>(*playback_, 0x1000)) {
     devices_.emplace_back();
 }
 
 VirtualSoundCard::~VirtualSoundCard() {
     front_.reset();
+    capture_.reset();
+}
+
+VirtualWaveIn& VirtualSoundCard::Capture() {
+    return *capture_;
 }
 
 VirtualSoundCard& VirtualSoundCard::Instance() {
@@ -208,6 +214,7 @@ void VirtualSoundCard::SetDevices(std::vector<VirtualWaveDeviceConfig> devices) 
 void VirtualSoundCard::SetClock(VirtualClock clock) {
     clock_.store(clock);
     front_->WakeAll();
+    capture_->WakeAll();
 }
 
 VirtualClock VirtualSoundCard::Clock() const {
@@ -227,6 +234,7 @@ VirtualWaveFaults VirtualSoundCard::Faults() const {
 void VirtualSoundCard::ResetAll() {
     SetClock(VirtualClock::Manual);
     front_->ForgetAll();
+    capture_->ResetAll();
     std::lock_guard lock(mutex_);
     devices_.assign(1, VirtualWaveDeviceConfig{});
     faults_ = VirtualWaveFaults{};
@@ -317,6 +325,7 @@ int VirtualSoundCard::CallCount(const std::string& call) const {
 }
 
 std::uint64_t VirtualSoundCard::Advance(std::uint64_t frames) {
+    capture_->Advance(frames);
     std::uint64_t most = 0;
     for (HWAVEOUT handle : front_->Handles()) {
         front_->Service(
@@ -432,11 +441,26 @@ UINT VirtualSoundCard::GetNumDevs() {
 }
 
 MMRESULT VirtualSoundCard::GetDevCaps(int deviceId, WAVEOUTCAPS& caps) {
-    std::lock_guard lock(mutex_);
-    MMRESULT code = MMSYSERR_NOERROR;
-    if (Fails(faults_.devCaps, "devcaps", code)) {
-        return code;
+    {
+        std::lock_guard lock(mutex_);
+        MMRESULT code = MMSYSERR_NOERROR;
+        if (Fails(faults_.devCaps, "devcaps", code)) {
+            return code;
+        }
     }
+    return Caps(deviceId, caps);
+}
+
+MMRESULT VirtualSoundCard::Usable(int deviceId, const WAVEFORMATEX* format) {
+    std::lock_guard lock(mutex_);
+    if (devices_.empty() || deviceId < WAVE_MAPPER || deviceId >= static_cast<int>(devices_.size())) {
+        return MMSYSERR_BADDEVICEID;
+    }
+    return Plays(std::max(deviceId, 0), format) ? MMSYSERR_NOERROR : WAVERR_BADFORMAT;
+}
+
+MMRESULT VirtualSoundCard::Caps(int deviceId, WAVEOUTCAPS& caps) {
+    std::lock_guard lock(mutex_);
     if (devices_.empty() || deviceId < WAVE_MAPPER || deviceId >= static_cast<int>(devices_.size())) {
         return MMSYSERR_BADDEVICEID;
     }
@@ -445,6 +469,22 @@ MMRESULT VirtualSoundCard::GetDevCaps(int deviceId, WAVEOUTCAPS& caps) {
     caps.szPname = config.name.substr(0, MAXPNAMELEN - 1);
     caps.vDriverVersion = config.driverVersion;
     caps.wChannels = 2;
+    for (const DWORD rate : {11025u, 22050u, 44100u}) {
+        for (const WORD channels : {WORD{1}, WORD{2}}) {
+            for (const WORD bits : {WORD{8}, WORD{16}}) {
+                WAVEFORMATEX f{WAVE_FORMAT_PCM,
+                               channels,
+                               rate,
+                               rate * channels * (bits / 8u),
+                               static_cast<WORD>(channels * (bits / 8)),
+                               bits,
+                               0};
+                if (Plays(std::max(deviceId, 0), &f)) {
+                    caps.dwFormats |= StandardFormatFlag(rate, channels, bits);
+                }
+            }
+        }
+    }
     return MMSYSERR_NOERROR;
 }
 

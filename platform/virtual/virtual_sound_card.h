@@ -3,7 +3,8 @@
 // told to fail any of its calls or to misbehave the way real drivers do (missing notifications, a
 // done flag that comes late, a position counter that wraps early). It is a playback backend of the
 // wave output front: the front keeps the queue and returns the headers, the card's sinks play them on
-// its clock; the card adds its faults, counts and recording around the front's calls.
+// its clock; the card adds its faults, counts and recording around the front's calls. Its inputs
+// (Capture(), platform/virtual/virtual_wave_in.h) are the same devices on the same clock.
 #pragma once
 
 #include <atomic>
@@ -54,13 +55,17 @@ struct VirtualWaveFaults {
 
 enum class VirtualClock { Manual, RealTime, Fast };
 
+class VirtualWaveIn;
+
 class VirtualSoundCard : public WaveOutDevices {
 public:
     VirtualSoundCard();
     ~VirtualSoundCard() override;
 
-    // The card behind WaveOut() in a virtual process.
+    // The card behind WaveOut() and WaveIn() in a virtual process.
     static VirtualSoundCard& Instance();
+    // The card's inputs: the same devices, recording what a test gives them.
+    VirtualWaveIn& Capture();
 
     // ---- configuration (not while a device is open) ----
     void SetDevices(std::vector<VirtualWaveDeviceConfig> devices);
@@ -77,8 +82,9 @@ public:
     void SetRecordLimit(std::size_t bytes);
 
     // ---- the clock, manual mode ----
-    // Plays up to `frames` sample frames of what is queued on every open, unpaused device; returns the
-    // frames played. Done notifications are sent from the calling thread.
+    // Plays up to `frames` sample frames of what is queued on every open, unpaused device, and lets
+    // `frames` frames arrive on every recording input; returns the frames played. Done and data
+    // notifications are sent from the calling thread.
     std::uint64_t Advance(std::uint64_t frames);
     // Plays what is queued until nothing is (or `maxFrames` were played).
     std::uint64_t AdvanceAll(std::uint64_t maxFrames = UINT64_MAX);
@@ -113,6 +119,7 @@ public:
     MMRESULT GetPosition(HWAVEOUT handle, MMTIME& time) override;
 
 private:
+    friend class VirtualWaveIn;
     class Playback;
     class Sink;
     // What the card adds to one open device's notifications: the suppressed ones, the counts.
@@ -127,6 +134,10 @@ private:
     // Checks the handle, then the fault of `call`.
     MMRESULT Admit(HWAVEOUT handle, VirtualFault VirtualWaveFaults::*fault, const char* call);
     bool Plays(int device, const WAVEFORMATEX* format) const;
+    // Device caps without faults or counts, with the standard formats the device takes.
+    MMRESULT Caps(int deviceId, WAVEOUTCAPS& caps);
+    // MMSYSERR_BADDEVICEID, WAVERR_BADFORMAT or MMSYSERR_NOERROR.
+    MMRESULT Usable(int deviceId, const WAVEFORMATEX* format);
     void RecordLocked(const std::uint8_t* data, std::size_t bytes);
     void WriteWavFile(const WAVEFORMATEX& format, const std::vector<std::uint8_t>& recorded);
 
@@ -146,6 +157,7 @@ private:
     int lastDevice_ = -1;
     std::map<HWAVEOUT, std::unique_ptr<Session>> sessions_;
 
+    std::unique_ptr<VirtualWaveIn> capture_;
     std::unique_ptr<Playback> playback_;
     std::unique_ptr<WaveOutFront> front_; // last: its devices go before everything they use
 };

@@ -60,33 +60,11 @@ private:
     std::size_t frame_ = 0;
 };
 
+using AlsaPlayback = test::PulseTest;
 using test::End;
+using test::FileSize;
 using test::Spawn;
 using test::WaitFor;
-
-std::uintmax_t FileSize(const fs::path& p) {
-    std::error_code ec;
-    auto n = fs::file_size(p, ec);
-    return ec ? 0 : n;
-}
-
-class AlsaPlayback : public ::testing::Test {
-protected:
-    void SetUp() override {
-        std::string why;
-        if (!pulse.Start("tunefold_sink", why)) {
-            GTEST_SKIP() << "PulseAudio could not start here: " << why;
-        }
-        dir = pulse.Dir();
-    }
-    void TearDown() override {
-        End(recorder);
-        pulse.Stop();
-    }
-    test::PrivatePulse pulse;
-    fs::path dir;
-    pid_t recorder = -1;
-};
 
 TEST_F(AlsaPlayback, SignalIsHeardExactlyOnceInOneRunAndInItsTime) {
     const fs::path recording = dir / "monitor.raw";

@@ -1,6 +1,9 @@
 // A private PulseAudio for the tests that use the real sound path: its own runtime folder and
-// socket, a null sink as the default sink, and ALSA's "default" routed to it through the pulse
-// plugin. Programs it needs (parec, pactl) are started with Spawn and ended with End.
+// socket, a null sink as the default sink whose monitor is the default source, a second null sink
+// (tunefold_out) for a program that records the first while it plays, and ALSA's "default" routed
+// to the server through the pulse plugin. Programs it needs (parec, pactl) are started with Spawn
+// and ended with End. PulseTest is the fixture that skips its test, saying why, only when the
+// server cannot start.
 #pragma once
 
 #include <fcntl.h>
@@ -17,6 +20,8 @@
 #include <functional>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "support/test_env.h"
 
@@ -73,6 +78,12 @@ inline bool WaitFor(const std::function<bool()>& done, int timeoutMs) {
     return done();
 }
 
+inline std::uintmax_t FileSize(const std::filesystem::path& p) {
+    std::error_code ec;
+    auto n = std::filesystem::file_size(p, ec);
+    return ec ? 0 : n;
+}
+
 // Runs a command to its end; its stdout, or "" when it failed.
 inline std::string Run(const std::vector<std::string>& args, const std::filesystem::path& scratch) {
     pid_t pid = Spawn(args, scratch.string());
@@ -102,7 +113,9 @@ public:
             << "load-module module-native-protocol-unix auth-anonymous=1 socket=" << socket_ << "\n"
             << "load-module module-null-sink sink_name=" << sinkName
             << " rate=44100 channels=2 format=s16le\n"
-            << "set-default-sink " << sinkName << "\n";
+            << "load-module module-null-sink sink_name=tunefold_out rate=44100 channels=2 format=s16le\n"
+            << "set-default-sink " << sinkName << "\n"
+            << "set-default-source " << sinkName << ".monitor\n";
         // ALSA's default goes to that server whatever the machine's configuration says.
         const char* home = std::getenv("HOME");
         if (home == nullptr) {
@@ -160,6 +173,26 @@ private:
     std::string socket_;
     std::string savedRuntime_;
     pid_t server_ = -1;
+};
+
+// The fixture of the real-sound tests: the server with its sink "tunefold_sink", `dir` its folder,
+// `recorder` a parec the test may start (ended at the test's end).
+class PulseTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string why;
+        if (!pulse.Start("tunefold_sink", why)) {
+            GTEST_SKIP() << "PulseAudio could not start here: " << why;
+        }
+        dir = pulse.Dir();
+    }
+    void TearDown() override {
+        End(recorder);
+        pulse.Stop();
+    }
+    PrivatePulse pulse;
+    std::filesystem::path dir;
+    pid_t recorder = -1;
 };
 
 } // namespace tunefold::test

@@ -19,6 +19,8 @@
 #include "app/logic/file_info.h"
 #include "app/logic/play_entries.h"
 #include "app/logic/player_chain.h"
+#include "engine/devices/ring_buffer.h"
+#include "engine/devices/wave_in.h"
 #include "engine/devices/wave_out.h"
 #include "engine/displays/player_displays.h"
 #include "engine/sources/acm_converter.h"
@@ -49,6 +51,7 @@ constexpr int kExitUsage = 2;
 
 const char* const kUsage =
     "Usage: tunefold-render [options] FILE|PLAYLIST...\n"
+    "       tunefold-render --line-in SECONDS [options]\n"
     "       tunefold-render --info FILE\n"
     "       tunefold-render --list-devices | --demo | --help | --version\n"
     "\n"
@@ -74,6 +77,13 @@ const char* const kUsage =
     "  --spectrum-kind K\n"
     "                  the spectrum's picture: 1 scroll (default), 2 bars, 3 dots, 4 lines, 5 peaks,\n"
     "                  6 vertical lines\n"
+    "  --line-in SECONDS\n"
+    "                  record SECONDS seconds from the default wave input (the sound server's default\n"
+    "                  source) and play them through the player's line-in route: a ring of 132\n"
+    "                  buffers, the pre-volume, the equalizer and the output device (or --out\n"
+    "                  FILE.wav, written in real time); the output starts with about 2.3 s of\n"
+    "                  silence while its queue and the ring fill; --volume, --balance, --eq,\n"
+    "                  --bands, --no-eq and --device apply as for files\n"
     "  --info FILE     print the file's info line, length_ms=N and its tag text\n"
     "  --demo          play the demo track (rendered to a file when there is no sound device)\n"
     "  --help          this text\n"
@@ -107,6 +117,7 @@ struct Options {
     std::string snapshot;
     int spectrumKind = 1;
     bool hasSpectrumKind = false;
+    int lineIn = 0; // seconds to record, 0: no recording
     std::vector<std::string> files;
 };
 
@@ -206,6 +217,11 @@ bool Parse(int argc, char** argv, Options& o, std::string& error) {
                 error = "--out needs a file name";
                 return false;
             }
+        } else if (a == "--line-in") {
+            if (!value(v) || !ParseInt(v, o.lineIn) || o.lineIn < 1 || o.lineIn > 86400) {
+                error = error.empty() ? "--line-in needs a time in seconds from 1 to 86400" : error;
+                return false;
+            }
         } else if (a == "--info") {
             if (!value(o.info)) {
                 return false;
@@ -280,7 +296,12 @@ bool Parse(int argc, char** argv, Options& o, std::string& error) {
             o.files.push_back(a);
         }
     }
-    const bool play = !o.files.empty() || o.demo;
+    const bool play = !o.files.empty() || o.demo || o.lineIn > 0;
+    if (o.lineIn > 0 &&
+        (!o.files.empty() || o.demo || !o.info.empty() || o.loop >= 0 || !o.snapshot.empty())) {
+        error = "--line-in records: it takes no files, --demo, --info, --loop or --snapshot";
+        return false;
+    }
     if (!o.help && !o.version && !o.listDevices && o.info.empty() && !play) {
         error = "nothing to play";
         return false;
@@ -652,6 +673,160 @@ private:
     std::optional<tf::WAVEFORMATEX> first_;
 };
 
+// Lets the first `bytes` recorded bytes through and no more: the route records an exact length.
+class RecordLimit : public tf::TMMDSPComponent {
+public:
+    explicit RecordLimit(std::int64_t bytes) : left_(bytes) {}
+    void BufferReady(tf::PWaveHdr h) override {
+        const std::int64_t take = std::min<std::int64_t>(left_.load(), h->dwBytesRecorded);
+        if (take <= 0) {
+            done_.store(true);
+            return;
+        }
+        left_.fetch_sub(take);
+        h->dwBytesRecorded = static_cast<tf::DWORD>(take);
+        tf::TMMDSPComponent::BufferReady(h);
+        if (left_.load() <= 0) {
+            done_.store(true);
+        }
+    }
+    bool Done() const { return done_.load(); }
+    std::int64_t Left() const { return left_.load(); }
+
+private:
+    std::atomic<std::int64_t> left_;
+    std::atomic<bool> done_{false};
+};
+
+// Counts the buffers the output device has played, and hands them on.
+class PlayedCount : public tf::TMMDSPComponent {
+public:
+    void BufferReady(tf::PWaveHdr h) override {
+        tf::TMMDSPComponent::BufferReady(h);
+        count_.fetch_add(1);
+    }
+    int Count() const { return count_.load(); }
+
+private:
+    std::atomic<int> count_{0};
+};
+
+// The player's line-in route: the wave input records into the ring, and the output device plays
+// the ring through the pre-volume and the equalizer, each on its own clock. After the recording's
+// last byte has left the ring, the output plays out the buffers it holds, then everything stops.
+int LineIn(const Options& o, pf::WaveInDevices& capture) {
+    constexpr int kBuffers = 132;
+    constexpr int kBufferSize = 2048;
+    tf::TPlayerChainSettings settings;
+    settings.equalizer = !o.noEq;
+    settings.numBuffers = kBuffers;
+    settings.bufferSize = kBufferSize;
+    settings.deviceId = o.device;
+    tf::TPlayerChain chain(settings);
+    chain.Volume().SetVolume(o.volume);
+    chain.Volume().SetPanning(o.balance);
+    chain.SetBandGains(o.bands);
+
+    tf::TMMWaveIn in(nullptr, capture);
+    in.SetDeviceID(pf::WAVE_MAPPER);
+    in.SetCallBackMode(tf::cmThread);
+    in.SetPriority(tf::tpHighest);
+    in.SetNumBuffers(kBuffers);
+    in.SetBufferSize(kBufferSize);
+    in.SetMode(tf::mStereo);
+    in.SetBitLength(tf::b16Bit);
+    in.SetSampleRate(44100);
+    in.SetTimeFormat(tf::tfMillisecond);
+    RecordLimit limit(std::int64_t{o.lineIn} * in.PWaveFormat()->nAvgBytesPerSec);
+    tf::TMMRingBuffer ring;
+    ring.SetQueueMode(tf::qmDuplex);
+    ring.SetNumBuffers(kBuffers);
+    ring.SetBufferSize(kBufferSize);
+    in.SetOutput(&limit);
+    limit.SetOutput(&ring);
+    chain.Volume().SetInput(&ring);
+    tf::TMMWaveOut& out = chain.WaveOut();
+    PlayedCount played;
+    RenderSink sink;
+    out.SetOutput(&played);
+    if (!o.out.empty()) {
+        if (!sink.Create(o.out, *in.PWaveFormat())) {
+            std::cerr << "tunefold-render: cannot write " << Shown(o.out) << '\n';
+            return kExitBadFile;
+        }
+        played.SetOutput(&sink);
+    }
+    auto& gui = pf::MessageLoop::Gui();
+    bool ok = true;
+    try {
+        in.Start();
+        const std::int64_t total = limit.Left();
+        int playedAtEmpty = -1;
+        auto lastMove = std::chrono::steady_clock::now();
+        std::int64_t lastLeft = total;
+        auto lastShown = lastMove - std::chrono::seconds(1);
+        while (in.State() & tf::wisStarted) {
+            if (Interrupted()) {
+                ok = false;
+                break;
+            }
+            gui.WaitAndProcess(20);
+            const auto now = std::chrono::steady_clock::now();
+            if (limit.Left() != lastLeft) {
+                lastLeft = limit.Left();
+                lastMove = now;
+            } else if (!limit.Done() && now - lastMove > std::chrono::seconds(10)) {
+                std::cerr << "tunefold-render: the wave input records nothing\n";
+                ok = false;
+                break;
+            }
+            if (o.progress && now - lastShown >= std::chrono::milliseconds(250)) {
+                lastShown = now;
+                const std::int64_t doneMs = (total - limit.Left()) * 1000 / in.PWaveFormat()->nAvgBytesPerSec;
+                std::cout << '\r' << Clock(doneMs) << " / " << Clock(std::int64_t{o.lineIn} * 1000)
+                          << std::flush;
+            }
+            if (limit.Done() && ring.IsEmpty() && playedAtEmpty < 0) {
+                playedAtEmpty = played.Count();
+            }
+            if (playedAtEmpty >= 0 && played.Count() >= playedAtEmpty + kBuffers) {
+                break; // what the output held when the ring ran dry has been played
+            }
+            if (!(out.State().Contains(tf::wosPlaying))) {
+                std::cerr << "tunefold-render: the output device stopped\n";
+                ok = false;
+                break;
+            }
+        }
+        in.Stop();
+        in.Close();
+        if (o.progress) {
+            std::cout << '\n' << std::flush;
+        }
+    } catch (const std::exception& e) {
+        in.Close();
+        out.Close();
+        std::cerr << "tunefold-render: " << e.what() << '\n';
+        sink.Discard();
+        return kExitBadFile;
+    }
+    if (Interrupted() != 0) {
+        sink.Discard();
+        std::cerr << "tunefold-render: interrupted"
+                  << (o.out.empty() ? std::string() : "; " + Shown(o.out) + " was left as it was") << '\n';
+        return 128 + Interrupted();
+    }
+    if (!ok) {
+        sink.Discard();
+        return kExitBadFile;
+    }
+    if (!o.out.empty() && !sink.Commit()) {
+        std::cerr << "tunefold-render: cannot write " << Shown(o.out) << '\n';
+        return kExitBadFile;
+    }
+    return kExitOk;
+}
+
 // Empty when the device can be opened, else why not (with ALSA's reason).
 std::string DeviceProblem(int device) {
     tf::WAVEFORMATEX f{};
@@ -735,6 +910,8 @@ int Main(int argc, char** argv) {
         return kExitOk;
     }
     pf::MessageLoop::Gui().BindToCurrentThread();
+    // The recording comes from the real input even when the output is rendered on the virtual card.
+    pf::WaveInDevices& capture = pf::WaveIn();
     if (!o.info.empty()) {
         const auto info = tf::DescribeFile(o.info);
         std::cout << info.infoLine << "\nlength_ms=" << info.lengthMs << '\n' << info.tagLine << '\n';
@@ -766,9 +943,10 @@ int Main(int argc, char** argv) {
     if (!o.out.empty() || pf::VirtualPlatformRequested()) {
         pf::UseVirtualPlatform(true);
         auto& card = pf::VirtualSoundCard::Instance();
-        card.SetClock(driven          ? pf::VirtualClock::Manual
-                      : o.out.empty() ? pf::VirtualClock::RealTime
-                                      : pf::VirtualClock::Fast);
+        // A recording runs in real time: so must the output it feeds.
+        card.SetClock(driven                          ? pf::VirtualClock::Manual
+                      : o.out.empty() || o.lineIn > 0 ? pf::VirtualClock::RealTime
+                                                      : pf::VirtualClock::Fast);
         card.ClearRecording();
     }
     tf::SetDirectCallbacksAllowed(false);
@@ -784,6 +962,16 @@ int Main(int argc, char** argv) {
             std::cerr << "tunefold-render: No sound device: " << problem << '\n';
             return kExitBadFile;
         }
+    }
+
+    if (o.lineIn > 0) {
+        if (!o.out.empty() && !o.eqFile.empty() && pf::SameFile(o.out, o.eqFile)) {
+            std::cerr << "tunefold-render: --out " << Shown(o.out) << " is the input " << Shown(o.eqFile)
+                      << ": nothing was written\n";
+            return kExitUsage;
+        }
+        InstallInterruptHandlers();
+        return LineIn(o, capture);
     }
 
     // Everything that will be played, known before anything is opened for writing.
