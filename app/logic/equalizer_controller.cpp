@@ -55,6 +55,21 @@ TEqualizerController::TEqualizerController(TFilePlayer& player, TEqualizerWindow
     volume_.Loaded();
     wheel_.Loaded();
 
+    // The line-in route, with the output's buffers.
+    TMMWaveOut& out = player_.WaveOut();
+    waveIn_.SetOutput(&ring_);
+    waveIn_.SetMode(mStereo);
+    waveIn_.SetBitLength(b16Bit);
+    waveIn_.SetSampleRate(44100);
+    waveIn_.SetTimeFormat(tfMillisecond);
+    waveIn_.SetDeviceID(out.DeviceID());
+    waveIn_.SetNumBuffers(out.NumBuffers());
+    waveIn_.SetBufferSize(out.BufferSize());
+    waveIn_.SetCallBackMode(out.CallBackMode());
+    ring_.SetQueueMode(qmDuplex);
+    ring_.SetNumBuffers(out.NumBuffers());
+    ring_.SetBufferSize(out.BufferSize());
+
     view_.spectrumKindIndex = 1;
     player_.Chain().Volume().SetVolume(player_.PreVolume());
     Button1Click();
@@ -66,6 +81,7 @@ TEqualizerController::TEqualizerController(TFilePlayer& player, TEqualizerWindow
 }
 
 TEqualizerController::~TEqualizerController() {
+    waveIn_.Close();
     player_.Chain().Equalizer().OnPcmOverflow = nullptr;
     player_.Connector().SetSpectrum1(nullptr);
     overflowTimer_.SetEnabled(false);
@@ -235,12 +251,44 @@ void TEqualizerController::MMHiTimer1Timer() {
 
 // ---------------------------------------------------------------- sources
 
-void TEqualizerController::SelectFilePlayer() {
+void TEqualizerController::RzBmpButton5Click() {
+    TMMWaveOut& out = player_.WaveOut();
     TMMVolume& volume = player_.Chain().Volume();
+    if (player_.ActiveSource() == 1 && out.State().Contains(wosPlaying)) {
+        out.Stop();
+        player_.btnStopClick();
+        // The device is opened again by its start below.
+        out.Close();
+    }
+    player_.SetActiveSource(2);
+    volume.SetInput(&ring_);
+    if (cd_->Level1() != nullptr) {
+        player_.Connector().SetLevel1(cd_->Level1());
+    }
+    if (cd_->Level2() != nullptr) {
+        player_.Connector().SetLevel2(cd_->Level2());
+    }
+    volume.SetVolume(cd_->WheelValue());
+    waveIn_.Start();
+    out.Start();
+    view_.cdSource = true;
+    Changed();
+}
+
+void TEqualizerController::SelectFilePlayer() {
+    TMMWaveOut& out = player_.WaveOut();
+    TMMVolume& volume = player_.Chain().Volume();
+    if (player_.ActiveSource() == 2) {
+        out.Stop();
+        cd_->ClickStop();
+        out.Stop();
+        out.Close();
+    }
     volume.SetInput(&player_.Chain().Converter());
     player_.Connector().SetLevel1(&player_.Level1());
     player_.Connector().SetLevel2(&player_.Level2());
     volume.SetVolume(player_.PreVolume());
+    player_.SetActiveSource(1);
     view_.cdSource = false;
     Changed();
 }
@@ -257,6 +305,23 @@ void TEqualizerController::PlaceAbove(int mainLeft, int mainTop, int height, int
 
 void TEqualizerController::FormShow() {
     player_.EqualizerShown(true);
+    const WAVEFORMATEX* format = waveIn_.PWaveFormat();
+    if (DuplexCapable(waveIn_.DeviceID(), format)) {
+        return;
+    }
+    platform::MessageBoxRequest box;
+    box.caption = "Audio Play";
+    box.text = "You need a \"Full-Duplex\" device to run this demo";
+    if (waveIn_.Mode() == mStereo) {
+        box.text += "\n\rSome older devices do not support Full-Duplex in stereo.";
+    }
+    box.icon = platform::MsgIcon::Error;
+    box.buttons = platform::MsgButtons::Ok;
+    platform::Dialogs().MessageBox(box);
+}
+
+void TEqualizerController::FormClose() {
+    waveIn_.Close();
 }
 
 void TEqualizerController::FormHide() {

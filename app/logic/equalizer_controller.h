@@ -13,6 +13,8 @@
 #include "app/logic/file_player.h"
 #include "engine/devices/mixer.h"
 #include "engine/devices/mixer_wheel.h"
+#include "engine/devices/ring_buffer.h"
+#include "engine/devices/wave_in.h"
 #include "engine/displays/spectrum.h"
 #include "engine/framework/hi_timer.h"
 
@@ -32,6 +34,18 @@ struct TEqualizerView {
     bool overflowLit = false;             // "OVERFLOW" lit until the next 250 ms tick
     bool cdSource = false;                // "FILE PLAYER" dimmed, the CD player feeds the chain
     std::uint32_t wheelColour = 0x000080; // red ($0000FF) while on, maroon while off
+};
+
+// What the equalizer window needs of the CD player window, which fills it in.
+class TCdPlayerSide {
+public:
+    virtual ~TCdPlayerSide() = default;
+    // The CD window's Stop button.
+    virtual void ClickStop() {}
+    virtual TMMLevel* Level1() { return nullptr; }
+    virtual TMMLevel* Level2() { return nullptr; }
+    // Its volume wheel (0..32768).
+    virtual int WheelValue() const { return 16384; }
 };
 
 // The window side: told when the state changed, asked about its own visibility.
@@ -71,8 +85,17 @@ public:
     void Chart1MouseUp();
     void EQPcmOverflow();
     void MMHiTimer1Timer();
+    // Shown: the menu's marks follow, and the line-in route is checked for a full-duplex device
+    // (a message box when there is none).
     void FormShow();
     void FormHide();
+    // Closed: the wave input goes.
+    void FormClose();
+    // The hidden "CD" source switch: the line-in route feeds the chain (the CD window presses it).
+    void RzBmpButton5Click();
+    void SetCdPlayerSide(TCdPlayerSide* side) { cd_ = side != nullptr ? side : &defaultCd_; }
+    TMMWaveIn& WaveIn() { return waveIn_; }
+    TMMRingBuffer& RingBuffer() { return ring_; }
     void EscapePressed();
     // Where the window goes when shown above the main window: left edge with it, overlapping it by
     // one pixel when there is room above.
@@ -100,6 +123,10 @@ private:
     TMMAudioLine line_;
     TMMVolumeControl volume_;
     TMMMixerWheel wheel_;
+    TMMWaveIn waveIn_;
+    TMMRingBuffer ring_;
+    TCdPlayerSide defaultCd_;
+    TCdPlayerSide* cd_ = &defaultCd_;
 
     TEqCurve saved_{};
     double dragStartY_ = 0;

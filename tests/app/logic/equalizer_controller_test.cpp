@@ -8,10 +8,12 @@
 #include <string>
 
 #include "app/logic/equalizer_controller.h"
+#include "platform/message_loop.h"
 #include "platform/virtual/scripted_dialogs.h"
 #include "platform/virtual/virtual_mixer.h"
 #include "platform/virtual/virtual_registry.h"
 #include "platform/virtual/virtual_sound_card.h"
+#include "platform/virtual/virtual_wave_in.h"
 #include "support/files.h"
 #include "support/pull.h"
 
@@ -210,6 +212,54 @@ TEST_F(EqualizerControllerTest, TheOverflowLampLightsUntilTheNextTick) {
     EXPECT_EQ(top, 219);
     TEqualizerController::PlaceAbove(10, 100, 182, left, top); // no room above: the top stays
     EXPECT_EQ(top, 219);
+}
+
+TEST_F(EqualizerControllerTest, TheCdSourceFeedsTheChainFromTheLineInAndThePlayerTakesItBack) {
+    Create();
+    auto& card = platform::VirtualSoundCard::Instance();
+    // Switching while nothing plays only re-links the chain and starts both devices.
+    eq->RzBmpButton5Click();
+    EXPECT_EQ(player->ActiveSource(), 2);
+    EXPECT_EQ(player->Chain().Volume().Input(), &eq->RingBuffer());
+    EXPECT_NE(eq->WaveIn().State() & wisStarted, 0);
+    EXPECT_TRUE(player->WaveOut().State().Contains(wosPlaying));
+    EXPECT_TRUE(eq->View().cdSource);
+    card.Advance(4410);
+    platform::MessageLoop::Gui().ProcessMessages();
+
+    // The file player's Play takes the chain back: "PL", the device stopped and closed, the file
+    // played from the converter.
+    const std::string wav = (folder / "a.wav").string();
+    fs::copy_file(test::Fixture("pcm16_stereo_44100.wav"), wav);
+    player->VrSwitch1Change(true);
+    player->OPN(wav);
+    EXPECT_EQ(player->ActiveSource(), 1);
+    EXPECT_EQ(player->Chain().Volume().Input(), &player->Chain().Converter());
+    EXPECT_FALSE(player->WaveOut().State().Contains(wosOpened)); // left closed, not open and idle
+    EXPECT_FALSE(eq->View().cdSource);
+    player->btnPlayClick();
+    EXPECT_TRUE(player->WaveOut().State().Contains(wosPlaying));
+    // The wave input runs on until the window closes.
+    EXPECT_NE(eq->WaveIn().State() & wisStarted, 0);
+    player->btnStopClick();
+    platform::MessageLoop::Gui().ProcessMessages();
+    eq->FormClose();
+    EXPECT_EQ(card.Capture().OpenCount(), 0);
+}
+
+TEST_F(EqualizerControllerTest, WithoutAFullDuplexDeviceShowingTheWindowSaysSo) {
+    Create();
+    eq->FormShow();
+    EXPECT_TRUE(dialogs.MessageBoxes().empty());
+    platform::VirtualWaveInFaults faults;
+    faults.open.code = MMSYSERR_ALLOCATED;
+    platform::VirtualSoundCard::Instance().Capture().SetFaults(faults);
+    eq->FormShow();
+    platform::VirtualSoundCard::Instance().Capture().SetFaults({});
+    ASSERT_EQ(dialogs.MessageBoxes().size(), 1u);
+    EXPECT_EQ(dialogs.MessageBoxes()[0].text, "You need a \"Full-Duplex\" device to run this demo\n\r"
+                                              "Some older devices do not support Full-Duplex in stereo.");
+    EXPECT_EQ(dialogs.MessageBoxes()[0].buttons, platform::MsgButtons::Ok);
 }
 
 } // namespace
