@@ -9,4 +9,9 @@ namespace tunefold::windows {
 
 TColourSlots StartColourSlots();
 
+// Unlit dots and segments drawn in the scheme's unlit colour at full strength read as lit ones on a
+// small display (every digit an "8"): they are shown as that colour seen through the dark glass,
+// `percent` of it over the glass colour.
+std::uint32_t ThroughGlass(std::uint32_t unlit, std::uint32_t glass, int percent = 35);
+
 } // namespace tunefold::windows

@@ -12,6 +12,7 @@
 #include "app/controls/raster_host.h"
 #include "app/controls/segment_clock.h"
 #include "app/logic/file_player.h"
+#include "app/windows/colour_slots.h"
 #include "app/windows/main_window.h"
 #include "app/windows/player_menu.h"
 #include "engine/displays/leds.h"
@@ -173,7 +174,7 @@ void CompactPanel::Apply(const TFilePlayerView& v, const TPlayerColours& c) {
     VrBlotter1->SetInnerColors(bevel, bevel);
     for (controls::SegmentClock* clock : {VrClock2, VrClock3}) {
         clock->SetHighColor(ColorFromRef(c.compactClock.lit));
-        clock->SetLowColor(ColorFromRef(c.compactClock.unlit));
+        clock->SetLowColor(ColorFromRef(ThroughGlass(c.compactClock.unlit, c.compactBackground, 25)));
         clock->SetBackColor(ColorFromRef(c.compactBackground));
     }
     for (controls::LitLabel* l : captions_) {
@@ -182,7 +183,7 @@ void CompactPanel::Apply(const TFilePlayerView& v, const TPlayerColours& c) {
     for (TMMLEDPanel* panel : {ledPanel1_.get(), ledPanel2_.get()}) {
         panel->SetColor(c.compactBackground);
         panel->SetLEDColor(c.compactLeds.lit);
-        panel->SetInactiveColor(c.compactLeds.unlit);
+        panel->SetInactiveColor(ThroughGlass(c.compactLeds.unlit, c.compactBackground, 25));
     }
     VrClock2->SetFirst(v.elapsed.first);
     VrClock2->SetSecond(v.elapsed.second);

@@ -296,31 +296,31 @@ void MainWindow::ViewChanged() {
 
 void MainWindow::ApplyColours(const TPlayerColours& c) {
     for (controls::DotMatrix* m : {VrMatrix1, VrMatrix2}) {
-        m->SetLowColor(ColorFromRef(c.matrix.unlit));
+        m->SetLowColor(ColorFromRef(ThroughGlass(c.matrix.unlit, c.background)));
         m->SetHighColor(ColorFromRef(c.matrix.lit));
         m->SetBackColor(ColorFromRef(c.background));
     }
     for (controls::SegmentClock* clock : {VrClock1, VrClock2, VrClock3}) {
         clock->SetHighColor(ColorFromRef(c.clock.lit));
-        clock->SetLowColor(ColorFromRef(c.clock.unlit));
+        clock->SetLowColor(ColorFromRef(ThroughGlass(c.clock.unlit, c.background, 25)));
         clock->SetBackColor(ColorFromRef(c.background));
     }
     for (TMMLEDPanel* panel : {ledPanel1_.get(), ledPanel2_.get(), ledBitRate_.get(), ledRate_.get()}) {
         panel->SetColor(c.background);
         panel->SetLEDColor(c.leds.lit);
-        panel->SetInactiveColor(c.leds.unlit);
+        panel->SetInactiveColor(ThroughGlass(c.leds.unlit, c.background, 25));
     }
     ledMode_->SetColor(c.background);
     ledMode_->SetLEDColor(c.mode.lit);
-    ledMode_->SetInactiveColor(c.mode.unlit);
+    ledMode_->SetInactiveColor(ThroughGlass(c.mode.unlit, c.background));
     for (TMMLevel* meter : {&player_->Level1(), &player_->Level2()}) {
         meter->SetColor(c.background);
         meter->SetBar1Color(c.meterBars[0]);
         meter->SetBar2Color(c.meterBars[1]);
         meter->SetBar3Color(c.meterBars[2]);
-        meter->SetInactive1Color(c.meterInactive[0]);
-        meter->SetInactive2Color(c.meterInactive[1]);
-        meter->SetInactive3Color(c.meterInactive[2]);
+        meter->SetInactive1Color(ThroughGlass(c.meterInactive[0], c.background, 50));
+        meter->SetInactive2Color(ThroughGlass(c.meterInactive[1], c.background, 50));
+        meter->SetInactive3Color(ThroughGlass(c.meterInactive[2], c.background, 50));
     }
     // A label's two colours follow the power; which one shows follows its lit flag.
     const bool on = player_->View().powerOn;
