@@ -168,6 +168,35 @@ void CompactPanel::PlaceAtTopRight() {
 }
 
 void CompactPanel::Apply(const TFilePlayerView& v, const TPlayerColours& c) {
+    // Every colour change repaints its control: only a real change is passed on.
+    if (!shownColours_ || *shownColours_ != c) {
+        ApplyColours(c);
+        shownColours_ = c;
+    }
+    VrClock2->SetFirst(v.elapsed.first);
+    VrClock2->SetSecond(v.elapsed.second);
+    VrClock3->SetFirst(v.length.first);
+    VrClock3->SetSecond(v.length.second);
+    const struct {
+        TMMLEDPanel* panel;
+        const TLedNumber& number;
+    } counters[] = {{ledPanel1_.get(), v.entry}, {ledPanel2_.get(), v.entries}};
+    for (const auto& counter : counters) {
+        counter.panel->SetValue(counter.number.value);
+        if (counter.panel->Enabled() != counter.number.enabled) {
+            counter.panel->SetEnabled(counter.number.enabled);
+        }
+    }
+    RzBmpButton1->setEnabled(v.Button(TPlayerButton::Play));
+    RzBmpButton2->setEnabled(v.Button(TPlayerButton::Pause));
+    RzBmpButton3->setEnabled(v.Button(TPlayerButton::Stop));
+    RzBmpButton5->setEnabled(v.Button(TPlayerButton::Previous));
+    RzBmpButton6->setEnabled(v.Button(TPlayerButton::Next));
+    RzBmpButton7->setEnabled(v.Button(TPlayerButton::Open));
+    RzBmpButton8->setEnabled(v.Button(TPlayerButton::Playlist));
+}
+
+void CompactPanel::ApplyColours(const TPlayerColours& c) {
     VrBlotter1->SetFaceColor(ColorFromRef(c.compactBackground));
     const QColor bevel = ColorFromRef(c.compactBevel);
     VrBlotter1->SetOuterColors(bevel, bevel);
@@ -185,21 +214,6 @@ void CompactPanel::Apply(const TFilePlayerView& v, const TPlayerColours& c) {
         panel->SetLEDColor(c.compactLeds.lit);
         panel->SetInactiveColor(ThroughGlass(c.compactLeds.unlit, c.compactBackground, 25));
     }
-    VrClock2->SetFirst(v.elapsed.first);
-    VrClock2->SetSecond(v.elapsed.second);
-    VrClock3->SetFirst(v.length.first);
-    VrClock3->SetSecond(v.length.second);
-    ledPanel1_->SetValue(v.entry.value);
-    ledPanel1_->SetEnabled(v.entry.enabled);
-    ledPanel2_->SetValue(v.entries.value);
-    ledPanel2_->SetEnabled(v.entries.enabled);
-    RzBmpButton1->setEnabled(v.Button(TPlayerButton::Play));
-    RzBmpButton2->setEnabled(v.Button(TPlayerButton::Pause));
-    RzBmpButton3->setEnabled(v.Button(TPlayerButton::Stop));
-    RzBmpButton5->setEnabled(v.Button(TPlayerButton::Previous));
-    RzBmpButton6->setEnabled(v.Button(TPlayerButton::Next));
-    RzBmpButton7->setEnabled(v.Button(TPlayerButton::Open));
-    RzBmpButton8->setEnabled(v.Button(TPlayerButton::Playlist));
 }
 
 void CompactPanel::contextMenuEvent(QContextMenuEvent* event) {

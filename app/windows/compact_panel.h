@@ -11,6 +11,7 @@
 
 #include <array>
 #include <memory>
+#include <optional>
 
 #include "app/logic/file_player_view.h"
 #include "app/logic/player_colours.h"
@@ -72,6 +73,7 @@ protected:
 private:
     void Build();
     void Wire();
+    void ApplyColours(const TPlayerColours& colours);
 
     MainWindow* main_;
     TFilePlayer* player_;
@@ -79,6 +81,7 @@ private:
     std::unique_ptr<TMMLEDPanel> ledPanel2_;
     std::array<controls::RasterHost*, 2> ledHosts_{};
     std::array<controls::LitLabel*, 4> captions_{}; // ELAPSED, LENGTH, PR, TR
+    std::optional<TPlayerColours> shownColours_;
     // The drag: the point in the panel's coordinates where the button went down.
     bool dragging_ = false;
     QPoint dragStart_;

@@ -82,7 +82,9 @@ int ToInt(std::int64_t v) {
 
 void ShowLed(TMMLEDPanel& panel, const TLedNumber& n) {
     panel.SetValue(n.value);
-    panel.SetEnabled(n.enabled);
+    if (panel.Enabled() != n.enabled) {
+        panel.SetEnabled(n.enabled);
+    }
 }
 
 } // namespace
@@ -348,7 +350,17 @@ void MainWindow::Apply() {
     applying_ = true;
     const TFilePlayerView& v = player_->View();
     const TPlayerColours c = Colours();
-    ApplyColours(c);
+    // Every colour change repaints its control: the display tick would repaint the whole face.
+    if (!shownColours_ || *shownColours_ != c) {
+        ApplyColours(c);
+        shownColours_ = c;
+        update(kDisplay); // the glass gradient follows the power
+    }
+    if (shownWheelColour_ != v.wheelColour) {
+        MMWheel1->SetHandleColor(ColorFromRef(v.wheelColour));
+        MMWheel1->SetFocusColor(ColorFromRef(v.wheelColour));
+        shownWheelColour_ = v.wheelColour;
+    }
 
     const QString line1 = QString::fromStdString(v.line1.text);
     if (VrMatrix1->Text() != line1) {
@@ -371,7 +383,9 @@ void MainWindow::Apply() {
     ShowLed(*ledRate_, v.rate);
     lblBitRate->SetText(QString::fromStdString(v.bitRateUnit));
     ledMode_->SetMode(v.stereo ? mStereo : mMono);
-    ledMode_->SetEnabled(v.modeEnabled);
+    if (ledMode_->Enabled() != v.modeEnabled) {
+        ledMode_->SetEnabled(v.modeEnabled);
+    }
 
     Label9->SetLit(v.playLit);
     Label11->SetLit(v.pauseLit);
@@ -388,8 +402,6 @@ void MainWindow::Apply() {
 
     MMWheel1->setEnabled(v.wheelEnabled);
     MMWheel1->SetValue(v.wheelValue);
-    MMWheel1->SetHandleColor(ColorFromRef(v.wheelColour));
-    MMWheel1->SetFocusColor(ColorFromRef(v.wheelColour));
     VrSwitch1->SetPosition(v.powerOn ? 1 : 0);
 
     RzBmpButton1->setEnabled(v.Button(TPlayerButton::Play));
@@ -406,7 +418,6 @@ void MainWindow::Apply() {
     if (compact_ != nullptr) {
         compact_->Apply(v, c);
     }
-    update(kDisplay); // the glass gradient follows the power
     applying_ = false;
 }
 

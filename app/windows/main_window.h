@@ -13,6 +13,7 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -165,6 +166,9 @@ private:
     controls::RasterHost* meterHost1_ = nullptr;
     controls::RasterHost* meterHost2_ = nullptr;
     std::array<controls::LitLabel*, 6> captions_{}; // PR, TR, CLOCK, ELAPSED, LENGTH, KHz
+
+    std::optional<TPlayerColours> shownColours_;
+    std::uint32_t shownWheelColour_ = 0xFFFFFFFF;
 
     QTimer scrollTimer_;
     QTimer clockTimer_;

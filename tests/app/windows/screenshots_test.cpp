@@ -247,12 +247,13 @@ TEST_F(PlayerScreenshots, MainWindowCompactPanelAndCover) {
     main->Menu().HideDesktop1->trigger();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(cover.get()));
     ASSERT_TRUE(QTest::qWaitForWindowExposed(main.get()));
-    QImage screen = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
-    if (screen.isNull() || screen.size().isEmpty()) {
-        screen = Render(*cover);
-    }
-    ASSERT_TRUE(SavePng(screen.scaledToWidth(screen.width() / 2, Qt::SmoothTransformation), "cover.png"));
     EXPECT_TRUE(cover->isVisible());
+    if (QGuiApplication::platformName() != QLatin1String("xcb")) {
+        return; // only a real window system (Xvfb) can show what lies on the screen
+    }
+    const QImage screen = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
+    ASSERT_FALSE(screen.isNull());
+    ASSERT_TRUE(SavePng(screen.scaledToWidth(screen.width() / 2, Qt::SmoothTransformation), "cover.png"));
 }
 
 } // namespace
