@@ -88,9 +88,17 @@ int main(int argc, char** argv) {
     const StartArguments start = ParseArguments(QCoreApplication::arguments());
 
     tunefold::windows::MainWindow mainWindow;
+    mainWindow.show();
+
+    tunefold::windows::DesktopCover cover(mainWindow);
+    tunefold::windows::CompactPanel compact(mainWindow);
+    mainWindow.SetCompanions(&compact, &cover);
+
+    // The main window's first show runs once the event loop turns, after the other windows exist.
     tunefold::TFilePlayer& player = mainWindow.Player();
-    mainWindow.OnFirstShow = [&player, start] {
-        // The start's settings (LoadSettings) are read here, before the file is opened.
+    mainWindow.OnFirstShow = [&player, &compact, start] {
+        // The start's settings (LoadSettings, which also places the main window) are read here.
+        compact.PlaceAtTopRight(); // on the screen that holds the main window, whatever it was before
         if (start.file.empty()) {
             return;
         }
@@ -104,11 +112,6 @@ int main(int argc, char** argv) {
         // The settings (SaveSettings) are written here, then the program ends.
         QCoreApplication::quit();
     };
-    mainWindow.show();
-
-    tunefold::windows::DesktopCover cover(mainWindow);
-    tunefold::windows::CompactPanel compact(mainWindow);
-    mainWindow.SetCompanions(&compact, &cover);
     compact.show();
     const int status = QApplication::exec();
     mainWindow.SetCompanions(nullptr, nullptr);

@@ -170,6 +170,33 @@ TEST_F(PlayerWindows, ThePowerSwitchDisablesEveryButtonAndPlayDrivesTheLabels) {
     EXPECT_EQ(compact->VrClock3->Text(), "00:00");
 }
 
+TEST_F(PlayerWindows, APressOnTheTrackBarStartsPausedAndTheDragSeeks) {
+    Click(*main->VrSwitch1);
+    Player().OPN(Copy("l3_cbr128_joint_44100.mp3", "seek.mp3"));
+    controls::TrackBar& bar = *main->RzTrackBar1;
+    ASSERT_TRUE(bar.isEnabled());
+    ASSERT_GT(bar.Max(), 2000);
+    ASSERT_EQ(bar.Position(), 0);
+    // Loaded, at position 0: the press starts the file and holds it paused while the thumb moves.
+    Press(bar, {bar.PositionAt(0), 7});
+    EXPECT_TRUE(Playing());
+    EXPECT_TRUE(main->Label9->Lit());
+    EXPECT_TRUE(main->Label11->Lit());
+    int middle = 0;
+    while (bar.PositionAt(middle) < bar.Max() / 2) {
+        ++middle;
+    }
+    Move(bar, {middle, 7});
+    EXPECT_EQ(bar.Position(), bar.PositionAt(middle));
+    EXPECT_EQ(Player().ElapsedMs(), bar.Position());
+    EXPECT_EQ(main->VrClock2->Text(), "00:01");
+    EXPECT_EQ(compact->VrClock2->Text(), "00:01");
+    Release(bar, {middle, 7});
+    EXPECT_TRUE(Playing());
+    EXPECT_FALSE(main->Label11->Lit());
+    EXPECT_EQ(Player().View().trackPosition, bar.Position());
+}
+
 TEST_F(PlayerWindows, EscapeHidesTheMainWindowAndLeavesTheCompactPanel) {
     main->show();
     compact->show();
