@@ -461,16 +461,21 @@ void MainWindow::ShowAbout() {
 }
 
 QString MainWindow::HelpUrl() {
-    QString file = QString::fromStdString(platform::JoinPath(platform::ProgramFolder(), "Tunefold.html"));
-    if (!QFileInfo(file).isFile()) {
-        file = QDir::cleanPath(QCoreApplication::applicationDirPath() + "/../share/tunefold/Tunefold.html");
-        if (!QFileInfo(file).isFile()) {
-            return {};
+    const QString exe = QCoreApplication::applicationDirPath();
+    // The program's folder; an installed program's share/tunefold; the build tree's mirror of it,
+    // beside the program in the build folder.
+    const QString candidates[] = {
+        QString::fromStdString(platform::JoinPath(platform::ProgramFolder(), "Tunefold.html")),
+        QDir::cleanPath(exe + "/../share/tunefold/Tunefold.html"),
+        QDir::cleanPath(exe + "/share/tunefold/Tunefold.html")};
+    for (const QString& file : candidates) {
+        if (QFileInfo(file).isFile()) {
+            QUrl url = QUrl::fromLocalFile(file);
+            url.setFragment(QStringLiteral("contents"));
+            return url.toString();
         }
     }
-    QUrl url = QUrl::fromLocalFile(file);
-    url.setFragment(QStringLiteral("contents"));
-    return url.toString();
+    return {};
 }
 
 void MainWindow::ShowHelp() {

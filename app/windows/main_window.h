@@ -91,7 +91,8 @@ public:
     bool CompactVisible() const override;
 
     // The help file's page of contents: Tunefold.html in the program's folder, else the installed
-    // copy beside the program (<exe dir>/../share/tunefold); empty when neither exists.
+    // copy (<exe dir>/../share/tunefold), else the build tree's (<exe dir>/share/tunefold); empty
+    // when there is none.
     static QString HelpUrl();
     // How many times the help was asked for (the browser itself is the desktop's).
     int HelpRequests() const { return helpRequests_; }
