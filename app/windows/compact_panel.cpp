@@ -129,17 +129,24 @@ void CompactPanel::Build() {
 }
 
 void CompactPanel::Wire() {
+    // Plain functions, not pointers to members: one handler per button, called on the player.
+    using Handler = void (*)(TFilePlayer&);
     const struct {
         controls::FaceButton* button;
-        void (TFilePlayer::*handler)();
-    } buttons[] = {{RzBmpButton1, &TFilePlayer::btnPlayClick},    {RzBmpButton2, &TFilePlayer::btnPauseClick},
-                   {RzBmpButton3, &TFilePlayer::btnStopClick},    {RzBmpButton5, &TFilePlayer::btnPrevClick},
-                   {RzBmpButton6, &TFilePlayer::btnNextClick},    {RzBmpButton7, &TFilePlayer::btnOpenClick},
-                   {RzBmpButton8, &TFilePlayer::btnPlayListClick}};
+        Handler handler;
+    } buttons[] = {
+        {RzBmpButton1, [](TFilePlayer& p) { p.btnPlayClick(); }},
+        {RzBmpButton2, [](TFilePlayer& p) { p.btnPauseClick(); }},
+        {RzBmpButton3, [](TFilePlayer& p) { p.btnStopClick(); }},
+        {RzBmpButton5, [](TFilePlayer& p) { p.btnPrevClick(); }},
+        {RzBmpButton6, [](TFilePlayer& p) { p.btnNextClick(); }},
+        {RzBmpButton7, [](TFilePlayer& p) { p.btnOpenClick(); }},
+        {RzBmpButton8, [](TFilePlayer& p) { p.btnPlayListClick(); }},
+    };
     for (const auto& b : buttons) {
         connect(b.button, &controls::FaceButton::clicked, this, [this, h = b.handler] {
             if (player_ != nullptr) {
-                (player_->*h)();
+                h(*player_);
             }
         });
     }

@@ -247,34 +247,42 @@ void MainWindow::BuildDisplays() {
 }
 
 void MainWindow::Wire() {
-    TFilePlayer& p = *player_;
+    // Plain functions, not pointers to members: one handler per button, called on the player.
+    using Handler = void (*)(TFilePlayer&);
     const struct {
         controls::FaceButton* button;
-        void (TFilePlayer::*handler)();
-    } buttons[] = {{RzBmpButton1, &TFilePlayer::btnPlayClick},    {RzBmpButton2, &TFilePlayer::btnPauseClick},
-                   {RzBmpButton3, &TFilePlayer::btnStopClick},    {RzBmpButton5, &TFilePlayer::btnPrevClick},
-                   {RzBmpButton6, &TFilePlayer::btnNextClick},    {RzBmpButton7, &TFilePlayer::btnOpenClick},
-                   {RzBmpButton8, &TFilePlayer::btnPlayListClick}};
+        Handler handler;
+    } buttons[] = {
+        {RzBmpButton1, [](TFilePlayer& p) { p.btnPlayClick(); }},
+        {RzBmpButton2, [](TFilePlayer& p) { p.btnPauseClick(); }},
+        {RzBmpButton3, [](TFilePlayer& p) { p.btnStopClick(); }},
+        {RzBmpButton5, [](TFilePlayer& p) { p.btnPrevClick(); }},
+        {RzBmpButton6, [](TFilePlayer& p) { p.btnNextClick(); }},
+        {RzBmpButton7, [](TFilePlayer& p) { p.btnOpenClick(); }},
+        {RzBmpButton8, [](TFilePlayer& p) { p.btnPlayListClick(); }},
+    };
     for (const auto& b : buttons) {
         connect(b.button, &controls::FaceButton::clicked, this, [this, h = b.handler] {
-            (player_.get()->*h)();
+            h(*player_);
             menu_->Sync(player_->View());
         });
     }
-    connect(VrSwitch1, &controls::PowerSwitch::toggled, this, [this, &p](bool on) {
+    connect(VrSwitch1, &controls::PowerSwitch::toggled, this, [this](bool on) {
         if (!applying_) {
-            p.VrSwitch1Change(on);
+            player_->VrSwitch1Change(on);
         }
     });
-    connect(MMWheel1, &controls::RotaryWheel::changed, this, [this, &p](int value) {
+    connect(MMWheel1, &controls::RotaryWheel::changed, this, [this](int value) {
         if (!applying_) {
-            p.MMWheel1Change(value);
+            player_->MMWheel1Change(value);
         }
     });
-    connect(RzTrackBar1, &controls::TrackBar::mousePressed, this, [&p](int) { p.RzTrackBar1MouseDown(); });
+    connect(RzTrackBar1, &controls::TrackBar::mousePressed, this,
+            [this](int) { player_->RzTrackBar1MouseDown(); });
     connect(RzTrackBar1, &controls::TrackBar::mouseMoved, this,
-            [&p](int position) { p.RzTrackBar1MouseMove(position); });
-    connect(RzTrackBar1, &controls::TrackBar::mouseReleased, this, [&p](int) { p.RzTrackBar1MouseUp(); });
+            [this](int position) { player_->RzTrackBar1MouseMove(position); });
+    connect(RzTrackBar1, &controls::TrackBar::mouseReleased, this,
+            [this](int) { player_->RzTrackBar1MouseUp(); });
 }
 
 void MainWindow::SetCompanions(CompactPanel* compact, DesktopCover* cover) {

@@ -10,10 +10,9 @@ namespace tunefold::windows {
 
 PlayerMenu::PlayerMenu(TFilePlayer& player, QWidget* owner) : QObject(owner), player_(player) {
     menu_ = new QMenu(owner);
-    TFilePlayer& p = player_;
     const QKeySequence none;
-    Open1 = Item("&Open File...", QKeySequence(Qt::CTRL | Qt::Key_O), [&p] { p.btnOpenClick(); });
-    Playlist1 = Item("Open P&laylist...", none, [&p] { p.btnPlayListClick(); });
+    Open1 = Item("&Open File...", QKeySequence(Qt::CTRL | Qt::Key_O), [this] { player_.btnOpenClick(); });
+    Playlist1 = Item("Open P&laylist...", none, [this] { player_.btnPlayListClick(); });
 
     recentMenu_ = new QMenu(QStringLiteral("Re&cent Files"), owner);
     RecentFiles1 = menu_->addMenu(recentMenu_);
@@ -30,24 +29,25 @@ PlayerMenu::PlayerMenu(TFilePlayer& player, QWidget* owner) : QObject(owner), pl
         Recent[i] = a;
     }
     menu_->addSeparator();
-    Play1 = Item("&Play", QKeySequence(Qt::CTRL | Qt::Key_P), [&p] { p.btnPlayClick(); });
-    Pause1 = Item("Pa&use/Unpause", QKeySequence(Qt::CTRL | Qt::Key_U), [&p] { p.btnPauseClick(); });
-    Stop1 = Item("&Stop", QKeySequence(Qt::CTRL | Qt::Key_S), [&p] { p.btnStopClick(); });
+    Play1 = Item("&Play", QKeySequence(Qt::CTRL | Qt::Key_P), [this] { player_.btnPlayClick(); });
+    Pause1 = Item("Pa&use/Unpause", QKeySequence(Qt::CTRL | Qt::Key_U), [this] { player_.btnPauseClick(); });
+    Stop1 = Item("&Stop", QKeySequence(Qt::CTRL | Qt::Key_S), [this] { player_.btnStopClick(); });
     Previous1 = Item("P&revious File in the Filelist", QKeySequence(Qt::CTRL | Qt::Key_R),
-                     [&p] { p.btnPrevClick(); });
-    Next1 =
-        Item("&Next File in the Filelist", QKeySequence(Qt::CTRL | Qt::Key_N), [&p] { p.btnNextClick(); });
+                     [this] { player_.btnPrevClick(); });
+    Next1 = Item("&Next File in the Filelist", QKeySequence(Qt::CTRL | Qt::Key_N),
+                 [this] { player_.btnNextClick(); });
     menu_->addSeparator();
-    Preferences1 = Item("Pre&ferences...", none, [&p] { p.PreferencesClick(); });
+    Preferences1 = Item("Pre&ferences...", none, [this] { player_.PreferencesClick(); });
     menu_->addSeparator();
-    Info1 = Item("&About...", none, [&p] { p.Info1Click(); });
-    Help1 = Item("&Help...", QKeySequence(Qt::Key_F1), [&p] { p.Help1Click(); });
+    Info1 = Item("&About...", none, [this] { player_.Info1Click(); });
+    Help1 = Item("&Help...", QKeySequence(Qt::Key_F1), [this] { player_.Help1Click(); });
     menu_->addSeparator();
-    CompactPanel1 = Item("Compact Control Panel", none, [&p] { p.CompactPanel1Click(); });
-    ShowEqualizer1 = Item("Show Equalizer", none, [&p] { p.ShowEqualizer1Click(); });
-    ShowFilePlayer1 = Item("Show File Player", none, [&p] { p.ShowFilePlayer1Click(); });
+    CompactPanel1 = Item("Compact Control Panel", none, [this] { player_.CompactPanel1Click(); });
+    ShowEqualizer1 = Item("Show Equalizer", none, [this] { player_.ShowEqualizer1Click(); });
+    ShowFilePlayer1 = Item("Show File Player", none, [this] { player_.ShowFilePlayer1Click(); });
     menu_->addSeparator();
-    HideDesktop1 = Item("Hide Desktop", QKeySequence(Qt::CTRL | Qt::Key_H), [&p] { p.HideDesktop1Click(); });
+    HideDesktop1 =
+        Item("Hide Desktop", QKeySequence(Qt::CTRL | Qt::Key_H), [this] { player_.HideDesktop1Click(); });
     menu_->addSeparator();
     Exit1 = Item("E&xit", QKeySequence(Qt::CTRL | Qt::Key_Q), [this] {
         if (OnExit) {
