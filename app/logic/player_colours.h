@@ -13,6 +13,7 @@ namespace tunefold {
 struct TTwoColours {
     std::uint32_t unlit = 0;
     std::uint32_t lit = 0;
+    bool operator==(const TTwoColours&) const = default;
 };
 
 struct TPlayerColours {
@@ -39,6 +40,7 @@ struct TPlayerColours {
     TTwoColours compactClock;
     std::uint32_t compactBevel = 0;
     std::uint32_t compactCaptions = 0;
+    bool operator==(const TPlayerColours&) const = default;
 };
 
 TPlayerColours PlayerColours(const TColourSlots& slots, const TFilePlayerView& view);

@@ -1,9 +1,13 @@
-// Pictures for a person to look at: every control in its main states, and the main window's
-// skeleton with its outline cut, at device pixel ratios 1 and 2, written to build/screenshots/.
+// Pictures for a person to look at: every control in its main states, and the player's windows in
+// theirs (the main window with its outline cut, at device pixel ratios 1 and 2), written to
+// build/screenshots/.
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QBuffer>
+#include <QGuiApplication>
 #include <QPainter>
+#include <QScreen>
 
 #include <filesystem>
 #include <memory>
@@ -21,8 +25,10 @@
 #include "app/controls/segment_clock.h"
 #include "app/controls/track_bar.h"
 #include "app/windows/main_window.h"
+#include "app/windows/player_menu.h"
 #include "engine/displays/leds.h"
 #include "platform/atomic_file.h"
+#include "player_windows.h"
 #include "qt/qt_test_support.h"
 
 namespace tunefold::test {
@@ -194,13 +200,60 @@ TEST(Screenshots, DotFont) {
     ASSERT_TRUE(SavePng(Render(sheet, 2.0), "dot_font@2x.png"));
 }
 
-TEST(Screenshots, MainWindowSkeleton) {
-    windows::MainWindow w;
-    const QImage one = Shaped(w, 1.0);
-    ASSERT_TRUE(SavePng(one, "main_window_skeleton.png"));
-    ASSERT_TRUE(SavePng(Shaped(w, 2.0), "main_window_skeleton@2x.png"));
-    EXPECT_EQ(qAlpha(one.pixel(0, 0)), 0);
-    EXPECT_EQ(qAlpha(one.pixel(273, 91)), 255);
+// The player's windows in their main states, as a person sees them on the screen.
+class PlayerScreenshots : public PlayerWindowsFixture {};
+
+TEST_F(PlayerScreenshots, MainWindowCompactPanelAndCover) {
+    ASSERT_TRUE(SavePng(Render(*compact), "compact_off.png"));
+
+    Click(*main->VrSwitch1);
+    Player().Nofile();
+    const QImage noFile = Shaped(*main, 1.0);
+    ASSERT_TRUE(SavePng(noFile, "main_window_no_file.png"));
+    ASSERT_TRUE(SavePng(Shaped(*main, 2.0), "main_window_no_file@2x.png"));
+    EXPECT_EQ(qAlpha(noFile.pixel(0, 0)), 0);
+    EXPECT_EQ(qAlpha(noFile.pixel(273, 91)), 255);
+
+    // The demo the build makes, under a name long enough to scroll.
+    const std::string demo = std::string(TUNEFOLD_BINARY_DIR) + "/tools/tunefold-demo.mp3";
+    const std::string track =
+        std::filesystem::is_regular_file(demo)
+            ? (std::filesystem::copy_file(demo, folder / "Morning Sketch - Tunefold.mp3"),
+               (folder / "Morning Sketch - Tunefold.mp3").string())
+            : Copy("l3_cbr128_joint_44100.mp3", "Morning Sketch - Tunefold.mp3");
+    Player().OPN(track);
+    ASSERT_TRUE(main->RzBmpButton1->isEnabled());
+    ASSERT_TRUE(SavePng(Shaped(*main, 1.0), "main_window_stopped.png"));
+
+    platform::VirtualSoundCard::Instance().SetClock(platform::VirtualClock::RealTime);
+    Click(*main->RzBmpButton1);
+    ASSERT_TRUE(Playing());
+    // Playing for a second: the meters show the music, the title has scrolled, the clock runs.
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            return Player().Level1().Value() > 0 && main->VrMatrix1->Offset() >= 4 &&
+                   main->VrClock2->Second() >= 1;
+        },
+        10000));
+    ASSERT_TRUE(SavePng(Shaped(*main, 1.0), "main_window_playing.png"));
+    ASSERT_TRUE(SavePng(Shaped(*main, 2.0), "main_window_playing@2x.png"));
+    ASSERT_TRUE(SavePng(Render(*compact), "compact_playing.png"));
+
+    // The cover behind the player's windows: the whole screen as the window system shows it.
+    main->move(80, 300);
+    main->show();
+    compact->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(compact.get()));
+    main->Menu().HideDesktop1->trigger();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(cover.get()));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(main.get()));
+    EXPECT_TRUE(cover->isVisible());
+    if (QGuiApplication::platformName() != QLatin1String("xcb")) {
+        return; // only a real window system (Xvfb) can show what lies on the screen
+    }
+    const QImage screen = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
+    ASSERT_FALSE(screen.isNull());
+    ASSERT_TRUE(SavePng(screen.scaledToWidth(screen.width() / 2, Qt::SmoothTransformation), "cover.png"));
 }
 
 } // namespace
