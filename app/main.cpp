@@ -9,14 +9,21 @@
 #include <cstring>
 #include <string>
 
+#include "app/logic/equalizer_controller.h"
 #include "app/logic/file_player.h"
+#include "app/logic/program_folder.h"
+#include "app/logic/startup.h"
 #include "app/qt/application.h"
 #include "app/qt/message_pump.h"
 #include "app/qt/qt_dialogs.h"
 #include "app/windows/compact_panel.h"
 #include "app/windows/desktop_cover.h"
 #include "app/windows/main_window.h"
+#include "platform/paths.h"
 #include "platform/services.h"
+
+#include <QGuiApplication>
+#include <QScreen>
 
 namespace {
 
@@ -66,9 +73,58 @@ StartArguments ParseArguments(const QStringList& args) {
     return start;
 }
 
+// What the settings handlers read and apply: the file player's chain and wheel, the colours, the
+// main window's handle and place.
+class SettingsTarget : public tunefold::TMainSettingsTarget {
+public:
+    SettingsTarget(tunefold::windows::MainWindow& window, tunefold::platform::WindowHandle handle)
+        : window_(window), handle_(handle), slots_(window.ColourSlots()) {}
+    tunefold::TMMWaveOut& WaveOut() override { return window_.Player().WaveOut(); }
+    int PreVolume() const override { return window_.Player().PreVolume(); }
+    void SetPreVolume(int value) override { window_.Player().SetPreVolume(value); }
+    // The CD player window's wheel: the window of its own is still to come.
+    int CDWheelVolume() const override { return 16384; }
+    tunefold::TColourSlots& Colours() override { return slots_; }
+    tunefold::platform::WindowHandle WindowHandle() const override { return handle_; }
+    void WindowPosition(int& left, int& top) const override {
+        left = window_.x();
+        top = window_.y();
+    }
+    void StopAutoAdvance() override { window_.Player().SetAutoAdvance(false); }
+    // The loaded colours onto the windows (SetColors).
+    void ApplyColours() { window_.SetColourSlots(slots_); }
+
+private:
+    tunefold::windows::MainWindow& window_;
+    tunefold::platform::WindowHandle handle_;
+    tunefold::TColourSlots slots_;
+};
+
+tunefold::TWorkArea WorkArea(const QWidget& window) {
+    const QScreen* screen = window.screen() != nullptr ? window.screen() : QGuiApplication::primaryScreen();
+    const QRect area = screen != nullptr ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
+    return {area.left(), area.top(), area.right() + 1, area.bottom() + 1};
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    // A second start hands its file to the running player and ends, with or without a display.
+    std::string startFile;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--play") != 0) {
+            startFile = tunefold::AbsoluteArgument(argv[i], tunefold::CurrentWorkingFolder());
+            break;
+        }
+    }
+    if (tunefold::HandOverToRunningInstance(startFile) == tunefold::TStartDecision::ExitProcess) {
+        return 0;
+    }
+    tunefold::TMutexStep mutex = tunefold::FormCreateMutexStep(startFile);
+    if (mutex.decision == tunefold::TMutexStep::Decision::ExitProcess) {
+        return 0; // another instance is starting: it has the file, nothing of ours is written
+    }
+
     if (!ChoosePlatform()) {
         return 3;
     }
@@ -85,7 +141,10 @@ int main(int argc, char** argv) {
     tunefold::platform::ScopedServices installed(services);
     tunefold::qt::MessagePump pump;
 
-    const StartArguments start = ParseArguments(QCoreApplication::arguments());
+    StartArguments start = ParseArguments(QCoreApplication::arguments());
+    start.file = startFile;
+    const std::string programFolder = tunefold::platform::ProgramFolder();
+    tunefold::SeedProgramFolder(programFolder);
 
     tunefold::windows::MainWindow mainWindow;
     mainWindow.show();
@@ -94,10 +153,48 @@ int main(int argc, char** argv) {
     tunefold::windows::CompactPanel compact(mainWindow);
     mainWindow.SetCompanions(&compact, &cover);
 
-    // The main window's first show runs once the event loop turns, after the other windows exist.
     tunefold::TFilePlayer& player = mainWindow.Player();
-    mainWindow.OnFirstShow = [&player, &compact, start] {
-        // The start's settings (LoadSettings, which also places the main window) are read here.
+    // The equalizer's stage and curve (normal.eq0, written back at the end); its window of its own
+    // is still to come.
+    tunefold::TEqualizerWindow noEqualizerWindow;
+    tunefold::TEqualizerController equalizer(player, noEqualizerWindow, programFolder);
+    player.SetEqualizerSide(&equalizer);
+
+    // The main window's handle for later starts: their files arrive here, on the GUI thread.
+    auto endpoint =
+        tunefold::platform::SingleInstance().Listen([&](const tunefold::platform::WindowMessage& m) {
+            if (m.msg != tunefold::platform::WM_USER) {
+                return;
+            }
+            const std::optional<std::string> path = tunefold::TMainSettings::WMMypost(m);
+            if (!path) {
+                return;
+            }
+            if (!path->empty()) {
+                player.SwitchPowerOn();
+                player.OPN(*path);
+            }
+            mainWindow.show();
+            player.SwitchPowerOn();
+            equalizer.SwitchPowerOn();
+            mainWindow.raise();
+            mainWindow.activateWindow();
+        });
+    SettingsTarget target(mainWindow, endpoint ? endpoint->Handle() : 0);
+    tunefold::TMainSettings settings(programFolder);
+
+    // The main window's first show runs once the event loop turns, after the other windows exist.
+    mainWindow.OnFirstShow = [&] {
+        if (!settings.TakeFirstShow()) {
+            return;
+        }
+        settings.LoadSettings(target);
+        target.ApplyColours();
+        int left = mainWindow.x();
+        int top = mainWindow.y();
+        tunefold::TMainSettings::PlaceMainWindow(WorkArea(mainWindow), mainWindow.height(),
+                                                 settings.StoredLeft(), settings.StoredTop(), left, top);
+        mainWindow.move(left, top);
         compact.PlaceAtTopRight(); // on the screen that holds the main window, whatever it was before
         if (start.file.empty()) {
             return;
@@ -108,12 +205,13 @@ int main(int argc, char** argv) {
             player.btnPlayClick();
         }
     };
-    mainWindow.OnClosing = [] {
-        // The settings (SaveSettings) are written here, then the program ends.
+    mainWindow.OnClosing = [&] {
+        settings.FormClose(target);
         QCoreApplication::quit();
     };
     compact.show();
     const int status = QApplication::exec();
+    player.SetEqualizerSide(nullptr);
     mainWindow.SetCompanions(nullptr, nullptr);
     return status;
 }

@@ -1,5 +1,8 @@
 #include "app/windows/main_window.h"
 
+#include "app/logic/program_folder.h"
+#include "platform/paths.h"
+
 #include <QContextMenuEvent>
 #include <QCoreApplication>
 #include <QDesktopServices>
@@ -57,7 +60,7 @@ constexpr QRect kSwitchWell{410, 104, 30, 42};
 constexpr QPoint kKnobCentre{494, 126};
 
 QImage LoadFace() {
-    if (std::optional<TRaster> skin = LoadBitmapResource("skin0")) {
+    if (std::optional<TRaster> skin = LoadSkin(platform::ProgramFolder())) {
         return controls::RasterToImage(*skin);
     }
     QImage plain(MainWindow::kWidth, MainWindow::kHeight, QImage::Format_RGB32);

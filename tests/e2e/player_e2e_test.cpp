@@ -136,7 +136,7 @@ protected:
     std::optional<ScopedEnv> display;
 };
 
-TEST_F(PlayerEndToEnd, PlayPlaysIntoTheSoundServerAndCtrlQEndsTheProgram) {
+TEST_F(PlayerEndToEnd, PlaysIntoTheSoundServerTakesASecondStartsFileAndCtrlQSavesTheSettings) {
     const fs::path recording = dir / "monitor.raw";
     recorder = Spawn({"parec", "-d", "tunefold_player_sink.monitor", "--format=s16le", "--rate=44100",
                       "--channels=2", "--raw", "--latency-msec=20"},
@@ -163,10 +163,41 @@ TEST_F(PlayerEndToEnd, PlayPlaysIntoTheSoundServerAndCtrlQEndsTheProgram) {
     EXPECT_TRUE(WaitFor([&] { return Peak(recording) > 4000; }, 20000))
         << "the sink heard nothing: peak " << Peak(recording) << "; " << ReadText(dir / "player.log.err");
 
+    // A second start with a file, from another working folder: it hands the file over and ends
+    // with status 0, showing nothing; the running player opens it (its recent files say so).
+    const fs::path other = dir / "second" / "other.wav";
+    fs::create_directories(other.parent_path());
+    fs::copy_file(test::Fixture("pcm16_stereo_44100.wav"), other);
+    const fs::path here = fs::current_path();
+    pid_t second = -1;
+    {
+        ScopedEnv real("TUNEFOLD_PLATFORM", std::nullopt);
+        ScopedEnv qpa("QT_QPA_PLATFORM", std::nullopt);
+        fs::current_path(other.parent_path());
+        second = Spawn({TUNEFOLD_BINARY_DIR "/tunefold", "other.wav"}, (dir / "second.log").string());
+        fs::current_path(here);
+    }
+    ASSERT_GT(second, 0);
+    int secondStatus = -1;
+    ASSERT_TRUE(WaitFor([&] { return waitpid(second, &secondStatus, WNOHANG) == second; }, 10000))
+        << "the second start did not end";
+    EXPECT_TRUE(WIFEXITED(secondStatus) && WEXITSTATUS(secondStatus) == 0)
+        << ReadText(dir / "second.log.err");
+    const fs::path store = fs::path(std::getenv("XDG_CONFIG_HOME")) / "tunefold" / "registry.reg";
+    EXPECT_TRUE(WaitFor(
+        [&] { return ReadText(store).find("\"MRUD1\"=\"" + other.string() + "\"") != std::string::npos; },
+        10000))
+        << "the running player did not open the handed-over file: " << ReadText(store);
+
     const std::string window = shown.substr(0, shown.find('\n'));
     test::Run({"timeout", "10", "xdotool", "windowfocus", "--sync", window, "key", "ctrl+q"},
               dir / "key.out");
     EXPECT_EQ(WaitForExit(10000), 0) << ReadText(dir / "player.log.err");
+    // Closing wrote the settings: no instance runs now, and they have been saved.
+    const std::string stored = ReadText(store);
+    EXPECT_NE(stored.find("\"WH\"=\"0\""), std::string::npos) << stored;
+    EXPECT_NE(stored.find("\"Scheme\"=\"Y\""), std::string::npos) << stored;
+    EXPECT_NE(stored.find("\"Col30\"=dword:"), std::string::npos) << stored;
 }
 
 } // namespace
