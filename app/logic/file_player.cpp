@@ -582,6 +582,32 @@ void TFilePlayer::btnPlayListClick() {
     }
 }
 
+void TFilePlayer::Click(TPlayerButton button) {
+    switch (button) {
+    case TPlayerButton::Play:
+        btnPlayClick();
+        break;
+    case TPlayerButton::Pause:
+        btnPauseClick();
+        break;
+    case TPlayerButton::Stop:
+        btnStopClick();
+        break;
+    case TPlayerButton::Previous:
+        btnPrevClick();
+        break;
+    case TPlayerButton::Next:
+        btnNextClick();
+        break;
+    case TPlayerButton::Open:
+        btnOpenClick();
+        break;
+    case TPlayerButton::Playlist:
+        btnPlayListClick();
+        break;
+    }
+}
+
 void TFilePlayer::PreferencesClick() {
     window_.ShowPreferences();
 }

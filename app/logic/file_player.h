@@ -52,6 +52,8 @@ public:
     // The open dialog; `OPN` with what it returns.
     void btnOpenClick();
     void btnPlayListClick();
+    // The handler of a transport or file button (the same on every face that shows it).
+    void Click(TPlayerButton button);
     void PreferencesClick();
     void Info1Click();
     void Help1Click();

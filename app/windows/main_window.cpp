@@ -250,23 +250,18 @@ void MainWindow::BuildDisplays() {
 }
 
 void MainWindow::Wire() {
-    // Plain functions, not pointers to members: one handler per button, called on the player.
-    using Handler = void (*)(TFilePlayer&);
     const struct {
         controls::FaceButton* button;
-        Handler handler;
+        TPlayerButton handler;
     } buttons[] = {
-        {RzBmpButton1, [](TFilePlayer& p) { p.btnPlayClick(); }},
-        {RzBmpButton2, [](TFilePlayer& p) { p.btnPauseClick(); }},
-        {RzBmpButton3, [](TFilePlayer& p) { p.btnStopClick(); }},
-        {RzBmpButton5, [](TFilePlayer& p) { p.btnPrevClick(); }},
-        {RzBmpButton6, [](TFilePlayer& p) { p.btnNextClick(); }},
-        {RzBmpButton7, [](TFilePlayer& p) { p.btnOpenClick(); }},
-        {RzBmpButton8, [](TFilePlayer& p) { p.btnPlayListClick(); }},
+        {RzBmpButton1, TPlayerButton::Play},     {RzBmpButton2, TPlayerButton::Pause},
+        {RzBmpButton3, TPlayerButton::Stop},     {RzBmpButton5, TPlayerButton::Previous},
+        {RzBmpButton6, TPlayerButton::Next},     {RzBmpButton7, TPlayerButton::Open},
+        {RzBmpButton8, TPlayerButton::Playlist},
     };
     for (const auto& b : buttons) {
         connect(b.button, &controls::FaceButton::clicked, this, [this, h = b.handler] {
-            h(*player_);
+            player_->Click(h);
             menu_->Sync(player_->View());
         });
     }
