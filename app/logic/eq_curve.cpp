@@ -184,11 +184,11 @@ bool ParseEqCurve(std::string_view text, TEqCurve& curve) {
             continue;
         }
         const std::size_t start = pos;
-        while (pos < n && static_cast<unsigned char>(text[pos]) > 32 && pos - start < 64) {
+        while (pos<n&& static_cast<unsigned char>(text[pos])> 32 && pos - start < 64) {
             ++pos;
         }
         // A longer token is no number of ours: cut at 64 characters it would read as another value.
-        if (pos < n && static_cast<unsigned char>(text[pos]) > 32) {
+        if (pos<n&& static_cast<unsigned char>(text[pos])> 32) {
             return false;
         }
         long double value = 0;

@@ -101,7 +101,8 @@ bool FilterBlock(TMMEQEngine& e, int ch, std::int16_t* out, int stride) {
     return over;
 }
 
-bool ProcessChunk(TMMEQEngine& e, TMMChannel channel, std::uint8_t* buffer, std::size_t count, bool streamEnds) {
+bool ProcessChunk(TMMEQEngine& e, TMMChannel channel, std::uint8_t* buffer, std::size_t count,
+                  bool streamEnds) {
     const int channels = e.Channels;
     const std::size_t frameBytes = static_cast<std::size_t>(channels) * 2;
     const std::size_t blockBytes = frameBytes * static_cast<std::size_t>(e.M);
