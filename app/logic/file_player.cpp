@@ -273,15 +273,7 @@ bool TFilePlayer::LoadFileList(const std::string& path) {
         ReadPlayerList(path, fileList_);
     }
     const bool result = !fileList_.empty();
-    bool opened = false;
-    for (std::size_t i = 0; i < fileList_.size(); ++i) {
-        listIndex_ = i;
-        if (OpenListEntry(i)) {
-            opened = true;
-            break;
-        }
-    }
-    if (!opened) {
+    if (!OpenFrom(0, 1)) {
         Nofile();
     }
     return result;
@@ -491,11 +483,10 @@ void TFilePlayer::btnStopClick() {
     StopDevice();
 }
 
-bool TFilePlayer::OpenFrom(std::size_t from, int step, std::size_t& found) {
+bool TFilePlayer::OpenFrom(std::size_t from, int step) {
     for (std::size_t i = from;; i += static_cast<std::size_t>(step)) {
         listIndex_ = i;
         if (OpenListEntry(i)) {
-            found = i;
             return true;
         }
         if ((step < 0 && i == 0) || (step > 0 && i + 1 >= fileList_.size())) {
@@ -526,8 +517,7 @@ void TFilePlayer::StepThroughList(int step) {
         WaveOut().Stop();
     }
     const std::size_t from = step < 0 ? std::min(listIndex_ - 1, fileList_.size() - 1) : listIndex_ + 1;
-    std::size_t found = 0;
-    if (OpenFrom(from, step, found)) {
+    if (OpenFrom(from, step)) {
         if (playing) {
             WaveOut().Start();
         }
@@ -565,15 +555,7 @@ void TFilePlayer::btnPlayListClick() {
     if (listIndex_ + 1 > fileList_.size()) {
         listIndex_ = 0;
     }
-    bool opened = false;
-    for (std::size_t i = listIndex_; i < fileList_.size(); ++i) {
-        listIndex_ = i;
-        if (OpenListEntry(i)) {
-            opened = true;
-            break;
-        }
-    }
-    if (!opened) {
+    if (!OpenFrom(listIndex_, 1)) {
         Nofile();
         return;
     }
@@ -774,26 +756,13 @@ void TFilePlayer::WaveOutStop() {
         Changed();
         return;
     }
-    const std::size_t count = fileList_.size();
-    if (listIndex_ + 1 < count) {
-        while (listIndex_ + 1 < count) {
-            ++listIndex_;
-            if (OpenListEntry(listIndex_)) {
-                pauseTimer_.SetEnabled(true);
-                Changed();
-                return;
-            }
-        }
+    if (listIndex_ + 1 < fileList_.size() && OpenFrom(listIndex_ + 1, 1)) {
+        pauseTimer_.SetEnabled(true);
+        Changed();
+        return;
     }
     // The end of the list: the first playable entry is shown, and the player stays stopped.
-    for (listIndex_ = 0; listIndex_ < count; ++listIndex_) {
-        if (OpenListEntry(listIndex_)) {
-            break;
-        }
-    }
-    if (listIndex_ >= count) {
-        listIndex_ = count == 0 ? 0 : count - 1;
-    }
+    OpenFrom(0, 1);
     Changed();
 }
 

@@ -136,8 +136,10 @@ private:
     void StopDevice();
     // Previous (-1) and Next (1).
     void StepThroughList(int step);
-    // Their search: from `from` stepping by `step`, the first entry that opens.
-    bool OpenFrom(std::size_t from, int step, std::size_t& found);
+    // The search every move through the list makes: from `from` stepping by `step` (±1), the
+    // first entry that opens becomes ListIndex; false when none does (ListIndex is then the last
+    // one tried).
+    bool OpenFrom(std::size_t from, int step);
     void SwitchToFilePlayer();
     bool IsPlaying() { return WaveOut().State().Contains(wosPlaying); }
     bool IsPaused() { return WaveOut().State().Contains(wosPaused); }
