@@ -1,4 +1,5 @@
 #include "app/windows/compact_panel.h"
+#include "app/windows/transport_buttons.h"
 
 #include <QContextMenuEvent>
 #include <QDragEnterEvent>
@@ -60,33 +61,21 @@ void CompactPanel::Build() {
     VrBlotter1->SetInner(controls::BevelStyle::Lowered);
     VrBlotter1->setCursor(Qt::SizeAllCursor);
 
-    const struct {
-        FaceButton** button;
-        FaceButton::Symbol symbol;
-        const char* hint;
-        int gapBefore;
-    } buttons[] = {
-        {&RzBmpButton5, FaceButton::Symbol::Previous, "Previous File in the Filelist", 0},
-        {&RzBmpButton1, FaceButton::Symbol::Play, "Play", 0},
-        {&RzBmpButton2, FaceButton::Symbol::Pause, "Pause/Unpause", 0},
-        {&RzBmpButton3, FaceButton::Symbol::Stop, "Stop", 0},
-        {&RzBmpButton6, FaceButton::Symbol::Next, "Next File in the Filelist", 0},
-        {&RzBmpButton7, FaceButton::Symbol::Open, "File Open...", 6},
-        {&RzBmpButton8, FaceButton::Symbol::Playlist, "Playlist Editor...", 0},
-    };
-    int x = 8;
-    for (const auto& b : buttons) {
-        x += b.gapBefore;
-        auto* button = new FaceButton(b.symbol, VrBlotter1);
-        button->SetHint(QString::fromLatin1(b.hint));
-        button->setGeometry(x, 12, 24, 20);
-        button->setEnabled(false);
-        button->setCursor(Qt::ArrowCursor);
+    transport_ = MakeTransportButtons(VrBlotter1, QPoint(8, 12), QSize(24, 20), 2, 6);
+    for (const TransportButton& b : transport_) {
+        b.button->setEnabled(false);
+        b.button->setCursor(Qt::ArrowCursor);
         // A disabled button takes no presses; they must still not reach the panel and drag it.
-        button->setAttribute(Qt::WA_NoMousePropagation);
-        *b.button = button;
-        x += 24 + 2;
+        b.button->setAttribute(Qt::WA_NoMousePropagation);
     }
+    RzBmpButton5 = transport_[0].button;
+    RzBmpButton1 = transport_[1].button;
+    RzBmpButton2 = transport_[2].button;
+    RzBmpButton3 = transport_[3].button;
+    RzBmpButton6 = transport_[4].button;
+    RzBmpButton7 = transport_[5].button;
+    RzBmpButton8 = transport_[6].button;
+    int x = RzBmpButton8->x() + RzBmpButton8->width() + 2;
 
     // Clocks and counters, each under its caption; none of them takes the mouse, so a press on
     // them drags the panel.
@@ -129,16 +118,7 @@ void CompactPanel::Build() {
 }
 
 void CompactPanel::Wire() {
-    const struct {
-        controls::FaceButton* button;
-        TPlayerButton handler;
-    } buttons[] = {
-        {RzBmpButton1, TPlayerButton::Play},     {RzBmpButton2, TPlayerButton::Pause},
-        {RzBmpButton3, TPlayerButton::Stop},     {RzBmpButton5, TPlayerButton::Previous},
-        {RzBmpButton6, TPlayerButton::Next},     {RzBmpButton7, TPlayerButton::Open},
-        {RzBmpButton8, TPlayerButton::Playlist},
-    };
-    for (const auto& b : buttons) {
+    for (const TransportButton& b : transport_) {
         connect(b.button, &controls::FaceButton::clicked, this, [this, h = b.handler] {
             if (player_ != nullptr) {
                 player_->Click(h);

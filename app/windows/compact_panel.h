@@ -6,6 +6,8 @@
 // window whenever the program starts.
 #pragma once
 
+#include "app/windows/transport_buttons.h"
+
 #include <QPoint>
 #include <QWidget>
 
@@ -50,13 +52,15 @@ public:
     bool Dragging() const { return dragging_; }
 
     controls::BlotterPanel* VrBlotter1 = nullptr;
-    controls::FaceButton* RzBmpButton1 = nullptr;            // Play
-    controls::FaceButton* RzBmpButton2 = nullptr;            // Pause/Unpause
-    controls::FaceButton* RzBmpButton3 = nullptr;            // Stop
-    controls::FaceButton* RzBmpButton5 = nullptr;            // Previous
-    controls::FaceButton* RzBmpButton6 = nullptr;            // Next
-    controls::FaceButton* RzBmpButton7 = nullptr;            // File Open...
-    controls::FaceButton* RzBmpButton8 = nullptr;            // Playlist Editor...
+    controls::FaceButton* RzBmpButton1 = nullptr; // Play
+    controls::FaceButton* RzBmpButton2 = nullptr; // Pause/Unpause
+    controls::FaceButton* RzBmpButton3 = nullptr; // Stop
+    controls::FaceButton* RzBmpButton5 = nullptr; // Previous
+    controls::FaceButton* RzBmpButton6 = nullptr; // Next
+    controls::FaceButton* RzBmpButton7 = nullptr; // File Open...
+    controls::FaceButton* RzBmpButton8 = nullptr; // Playlist Editor...
+    // The same seven buttons with the handler each runs.
+    std::array<TransportButton, kPlayerButtonCount> transport_{};
     controls::SegmentClock* VrClock2 = nullptr;              // elapsed
     controls::SegmentClock* VrClock3 = nullptr;              // length
     TMMLEDPanel& MMLEDPanel1() const { return *ledPanel1_; } // PR

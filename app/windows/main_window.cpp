@@ -1,4 +1,5 @@
 #include "app/windows/main_window.h"
+#include "app/windows/transport_buttons.h"
 
 #include "app/logic/program_folder.h"
 #include "platform/paths.h"
@@ -172,29 +173,15 @@ void MainWindow::BuildControls() {
     RzTrackBar1->setGeometry(kTrackSlot.adjusted(2, 0, -2, 0));
     RzTrackBar1->SetRange(0, 0);
 
-    const struct {
-        FaceButton** button;
-        FaceButton::Symbol symbol;
-        const char* hint;
-        int gapBefore;
-    } buttons[] = {
-        {&RzBmpButton5, FaceButton::Symbol::Previous, "Previous File in the Filelist", 0},
-        {&RzBmpButton1, FaceButton::Symbol::Play, "Play", 0},
-        {&RzBmpButton2, FaceButton::Symbol::Pause, "Pause/Unpause", 0},
-        {&RzBmpButton3, FaceButton::Symbol::Stop, "Stop", 0},
-        {&RzBmpButton6, FaceButton::Symbol::Next, "Next File in the Filelist", 0},
-        {&RzBmpButton7, FaceButton::Symbol::Open, "File Open...", 12},
-        {&RzBmpButton8, FaceButton::Symbol::Playlist, "Playlist Editor...", 0},
-    };
-    x = kKeyWell.left() + 4;
-    for (const auto& b : buttons) {
-        x += b.gapBefore;
-        auto* button = new FaceButton(b.symbol, this);
-        button->SetHint(QString::fromLatin1(b.hint));
-        button->setGeometry(x, kKeyWell.top() + 2, 30, 22);
-        *b.button = button;
-        x += 30 + 4;
-    }
+    transport_ =
+        MakeTransportButtons(this, QPoint(kKeyWell.left() + 4, kKeyWell.top() + 2), QSize(30, 22), 4, 12);
+    RzBmpButton5 = transport_[0].button;
+    RzBmpButton1 = transport_[1].button;
+    RzBmpButton2 = transport_[2].button;
+    RzBmpButton3 = transport_[3].button;
+    RzBmpButton6 = transport_[4].button;
+    RzBmpButton7 = transport_[5].button;
+    RzBmpButton8 = transport_[6].button;
 
     VrSwitch1 = new controls::PowerSwitch(this);
     VrSwitch1->setGeometry(kSwitchWell.adjusted(4, 4, -4, -4));
@@ -250,16 +237,7 @@ void MainWindow::BuildDisplays() {
 }
 
 void MainWindow::Wire() {
-    const struct {
-        controls::FaceButton* button;
-        TPlayerButton handler;
-    } buttons[] = {
-        {RzBmpButton1, TPlayerButton::Play},     {RzBmpButton2, TPlayerButton::Pause},
-        {RzBmpButton3, TPlayerButton::Stop},     {RzBmpButton5, TPlayerButton::Previous},
-        {RzBmpButton6, TPlayerButton::Next},     {RzBmpButton7, TPlayerButton::Open},
-        {RzBmpButton8, TPlayerButton::Playlist},
-    };
-    for (const auto& b : buttons) {
+    for (const TransportButton& b : transport_) {
         connect(b.button, &controls::FaceButton::clicked, this, [this, h = b.handler] {
             player_->Click(h);
             menu_->Sync(player_->View());

@@ -5,6 +5,8 @@
 // the compact panel and the desktop cover, and answers for the dialogs only a window system has.
 #pragma once
 
+#include "app/windows/transport_buttons.h"
+
 #include <QImage>
 #include <QPoint>
 #include <QTimer>
@@ -117,6 +119,8 @@ public:
     controls::FaceButton* RzBmpButton6 = nullptr; // Next
     controls::FaceButton* RzBmpButton7 = nullptr; // File Open...
     controls::FaceButton* RzBmpButton8 = nullptr; // Playlist Editor...
+    // The same seven buttons with the handler each runs.
+    std::array<TransportButton, kPlayerButtonCount> transport_{};
     controls::PowerSwitch* VrSwitch1 = nullptr;
     controls::RotaryWheel* MMWheel1 = nullptr;
     TMMLEDPanel& MMLEDPanel1() const { return *ledPanel1_; } // PR
