@@ -37,16 +37,6 @@ std::shared_ptr<RegistryStore> DefaultStore() {
     return defaultStore;
 }
 
-void AddKeyWithAncestors(RegistryTree& tree, const std::string& fullName) {
-    // The first component is the root's name, which is never listed.
-    std::size_t pos = fullName.find('\\');
-    while (pos != std::string::npos) {
-        std::size_t next = fullName.find('\\', pos + 1);
-        tree.keys.try_emplace(fullName.substr(0, next));
-        pos = next;
-    }
-}
-
 bool IsRootName(std::string_view fullName) {
     return fullName.find('\\') == std::string_view::npos;
 }
@@ -141,6 +131,20 @@ std::shared_ptr<RegistryStore> CurrentRegistryStore() {
         return installedStore;
     }
     return DefaultStore();
+}
+
+void AddKeyWithAncestors(RegistryTree& tree, const std::string& fullName) {
+    std::size_t pos = fullName.find('\\');
+    if (pos == std::string::npos) {
+        tree.keys.try_emplace(fullName); // a root that holds values
+        return;
+    }
+    // The first component is the root's name, which is listed only when it holds values.
+    while (pos != std::string::npos) {
+        std::size_t next = fullName.find('\\', pos + 1);
+        tree.keys.try_emplace(fullName.substr(0, next));
+        pos = next;
+    }
 }
 
 std::shared_ptr<RegistryStore> InstalledRegistryStore() {

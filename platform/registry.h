@@ -78,6 +78,9 @@ struct RegistryTree {
 // components, components with control characters and components over 255 bytes. Returns false for a
 // root the store does not hold or a bad path. An empty path names the root itself.
 bool FullKeyName(HKEY root, std::string_view path, std::string& fullName);
+// Adds the key `fullName` and every ancestor below its root to `tree`, as opening it with "create"
+// does (a bare root name is added itself).
+void AddKeyWithAncestors(RegistryTree& tree, const std::string& fullName);
 
 // A backend: where the tree lives.
 class RegistryStore {

@@ -298,19 +298,6 @@ bool ParseValueLine(std::string_view line, std::string& name, RegistryValue& val
     return false;
 }
 
-void AddKeyWithAncestors(RegistryTree& tree, const std::string& fullName) {
-    std::size_t pos = fullName.find('\\');
-    if (pos == std::string::npos) {
-        tree.keys.try_emplace(fullName); // a root that holds values
-        return;
-    }
-    while (pos != std::string::npos) {
-        std::size_t next = fullName.find('\\', pos + 1);
-        tree.keys.try_emplace(fullName.substr(0, next));
-        pos = next;
-    }
-}
-
 bool ParseLines(std::string_view bytes, RegistryTree& tree) {
     if (bytes.substr(0, 3) == "\xEF\xBB\xBF") {
         bytes.remove_prefix(3); // a byte-order mark left by an editor

@@ -16,14 +16,6 @@ std::string Text(const RegistryValues& values, const std::string& name) {
     return it != values.end() && it->second.type == platform::REG_SZ ? it->second.data : std::string();
 }
 
-// Adds the key and every ancestor below the root, as a key opened with "create" would.
-RegistryValues& CreateKey(RegistryTree& tree, const std::string& fullName) {
-    for (std::size_t at = fullName.find('\\'); at != std::string::npos; at = fullName.find('\\', at + 1)) {
-        tree.keys.try_emplace(fullName.substr(0, at));
-    }
-    return tree.keys[fullName];
-}
-
 } // namespace
 
 void mrud_write(const std::string& path) {
@@ -34,7 +26,8 @@ void mrud_write(const std::string& path) {
         RegistryTree tree;
         const bool stored = store->Update(
             [&](RegistryTree& t) {
-                RegistryValues& values = CreateKey(t, fullName);
+                platform::AddKeyWithAncestors(t, fullName);
+                RegistryValues& values = t.keys[fullName];
                 for (int n = 1; n <= settings_value::MRUDCount; ++n) {
                     if (Text(values, settings_value::MRUD(n)) == path) {
                         listed = true; // it keeps its place
