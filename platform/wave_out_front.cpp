@@ -194,6 +194,24 @@ void WaveOutFront::DeliverHeard(Device& device) {
 
 // ---- the device thread ----
 
+namespace {
+// While the sink is full, the thread also wakes when the oldest written header may have been heard,
+// so headers come back on time; the sink's answer batches them, which saves a wake-up per header.
+std::chrono::milliseconds RoomWaitBound(const WaveOutFront::Device& d) {
+    constexpr auto longest = std::chrono::milliseconds(100);
+    if (d.pending.empty()) {
+        return longest;
+    }
+    const auto due = d.sink->UntilHeard(
+        d.pending.front().endFrame - std::min(d.heard, d.pending.front().endFrame), d.written - d.heard);
+    if (due == PcmSink::Never) {
+        return longest;
+    }
+    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(due);
+    return std::clamp(ms, std::chrono::milliseconds(1), longest);
+}
+} // namespace
+
 void WaveOutFront::Run(const std::shared_ptr<Device>& device) {
     Device& d = *device;
     std::unique_lock lock(d.mutex);
@@ -207,8 +225,9 @@ void WaveOutFront::Run(const std::shared_ptr<Device>& device) {
         }
         if (!d.paused && !d.queue.empty()) {
             if (!d.FeedLocked()) {
+                const auto bound = RoomWaitBound(d);
                 lock.unlock();
-                d.sink->WaitForRoom(std::chrono::milliseconds(10));
+                d.sink->WaitForRoom(bound);
                 lock.lock();
             }
             continue;

@@ -69,8 +69,8 @@ int Configure(snd_pcm_t* pcm, const WAVEFORMATEX& format, bool capture, Params& 
         (err = snd_pcm_hw_params_set_rate(pcm, hw, format.nSamplesPerSec, 0)) < 0) {
         return -EINVAL;
     }
-    unsigned bufferUs = capture ? 500000 : 200000;
-    unsigned periodUs = 20000;
+    unsigned bufferUs = 500000;
+    unsigned periodUs = 50000;
     snd_pcm_hw_params_set_buffer_time_near(pcm, hw, &bufferUs, nullptr);
     snd_pcm_hw_params_set_period_time_near(pcm, hw, &periodUs, nullptr);
     if ((err = snd_pcm_hw_params(pcm, hw)) < 0) {

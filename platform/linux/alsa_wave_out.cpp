@@ -16,7 +16,7 @@ using alsa::Params;
 class AlsaSink : public PcmSink {
 public:
     AlsaSink(snd_pcm_t* pcm, const WAVEFORMATEX& format, const Params& params)
-        : pcm_(pcm), block_(format.nBlockAlign),
+        : pcm_(pcm), block_(format.nBlockAlign), rate_(format.nSamplesPerSec),
           silenceByte_(format.wBitsPerSample == 8 ? char(0x80) : char(0)), params_(params) {}
 
     Taken Write(const char* data, std::uint64_t bytes) override {
@@ -113,10 +113,14 @@ public:
         snd_pcm_wait(pcm_, static_cast<int>(bound.count()));
     }
 
-    std::chrono::microseconds UntilHeard(std::uint64_t, std::uint64_t) override {
-        // The delay ALSA reports moves a period at a time; a look every few milliseconds returns
-        // each buffer close to when its last frame was heard.
-        return std::chrono::milliseconds(5);
+    // When the oldest header's last frame is due, but not sooner than a batch: a look per header
+    // (a 2048-byte header lasts 11.6 ms) would cost a wake-up of this thread and of the engine's
+    // each time, and nothing needs them back sooner than the 30 ms display tick.
+    std::chrono::microseconds UntilHeard(std::uint64_t frames, std::uint64_t ahead) override {
+        const std::uint64_t rate = std::max<std::uint64_t>(rate_, 1);
+        const std::uint64_t dueUs = frames * 1000000u / rate + 1;
+        const std::uint64_t batchUs = std::min<std::uint64_t>(25000, ahead * 1000000u / rate / 8);
+        return std::chrono::microseconds(std::max(dueUs, batchUs));
     }
 
     void Close() override {
@@ -133,6 +137,7 @@ private:
 
     snd_pcm_t* pcm_;
     DWORD block_;
+    DWORD rate_;
     char silenceByte_;
     Params params_;
     std::uint64_t sincePrepare_ = 0; // frames written since the PCM was last prepared
