@@ -8,31 +8,12 @@
 
 namespace tunefold::platform {
 
-struct WaveInFront::Device {
-    HWAVEIN handle = 0;
-    WAVEFORMATEX format{};
-    WaveCallback callback = nullptr;
-    DWORD_PTR instance = 0;
-    std::unique_ptr<PcmSource> source;
-
-    std::thread thread;
-    std::atomic<std::thread::id> threadId{};
-
-    // Guards everything below and every call on the source; never held while a notification runs.
-    std::mutex mutex;
-    std::condition_variable wake;
-    // Taken before `mutex` by whoever returns buffers, and held while their notifications go out.
-    std::recursive_mutex deliver;
-    std::atomic<std::thread::id> deliverer{};
-
+struct CaptureDevice : FrontDevice<PcmSource> {
     std::deque<WAVEHDR*> queue;  // added, not yet full
     DWORD headFilled = 0;        // bytes recorded into the head of the queue
     std::deque<WAVEHDR*> filled; // out of the queue, to be returned
     std::uint64_t recorded = 0;  // frames since open or the last reset
     bool started = false;
-    bool quit = false;
-    bool sourceClosed = false;
-    bool closeByThread = false;
 
     DWORD Block() const { return std::max<DWORD>(format.nBlockAlign, 1); }
 
@@ -54,7 +35,7 @@ struct WaveInFront::Device {
                 FinishHeadLocked(); // full, or too short for another frame
                 continue;
             }
-            const std::uint64_t got = source->Read(header->lpData + headFilled, room);
+            const std::uint64_t got = stream->Read(header->lpData + headFilled, room);
             if (got == 0) {
                 return;
             }
@@ -80,17 +61,9 @@ struct WaveInFront::Device {
     }
 };
 
-namespace {
-void Notify(const WaveInFront::Device& device, const std::vector<WAVEHDR*>& done) {
-    if (device.callback == nullptr) {
-        return;
-    }
-    for (std::size_t i = 0; i < done.size(); ++i) {
-        device.callback(device.handle, WIM_DATA, device.instance, reinterpret_cast<DWORD_PTR>(done[i]),
-                        static_cast<DWORD_PTR>(done.size() - 1 - i));
-    }
-}
+template class WaveFrontBase<CaptureDevice, PcmCapture, PcmSource>;
 
+namespace {
 // Takes the filled buffers out, done flag set: they are the caller's to notify.
 std::vector<WAVEHDR*> TakeFilledLocked(WaveInFront::Device& device) {
     std::vector<WAVEHDR*> done(device.filled.begin(), device.filled.end());
@@ -102,41 +75,23 @@ std::vector<WAVEHDR*> TakeFilledLocked(WaveInFront::Device& device) {
 }
 } // namespace
 
-WaveInFront::WaveInFront(PcmCapture& backend, HWAVEIN firstHandle)
-    : backend_(backend), devices_(firstHandle) {}
+WaveInFront::WaveInFront(PcmCapture& backend, HWAVEIN firstHandle) : WaveFrontBase(backend, firstHandle) {}
 
 WaveInFront::~WaveInFront() {
-    for (auto& device : devices_.TakeAll()) {
-        {
-            std::lock_guard lock(device->mutex);
-            device->quit = true;
-        }
-        device->wake.notify_all();
-        if (device->thread.joinable()) {
-            device->thread.join();
-        }
-        std::lock_guard lock(device->mutex);
-        if (!device->sourceClosed) {
-            device->sourceClosed = true;
-            device->source->Close();
-        }
-    }
-    graves_.JoinAll();
+    EndAll();
 }
 
 void WaveInFront::DeliverFilled(Device& device) {
-    std::lock_guard guard(device.deliver);
-    const std::thread::id before = device.deliverer.exchange(std::this_thread::get_id());
+    const Delivering delivering(device);
     std::vector<WAVEHDR*> done;
     {
         std::lock_guard lock(device.mutex);
-        if (!device.sourceClosed) {
+        if (!device.streamClosed) {
             device.FillLocked();
             done = TakeFilledLocked(device);
         }
     }
-    Notify(device, done);
-    device.deliverer.store(before);
+    Notify(device, WIM_DATA, done);
 }
 
 void WaveInFront::Run(const std::shared_ptr<Device>& device) {
@@ -151,7 +106,7 @@ void WaveInFront::Run(const std::shared_ptr<Device>& device) {
             continue;
         }
         if (d.started && !d.queue.empty()) {
-            const auto wait = d.source->UntilAvailable(d.HeadNeedsLocked(), d.RoomLocked());
+            const auto wait = d.stream->UntilAvailable(d.HeadNeedsLocked(), d.RoomLocked());
             if (wait != PcmSource::Never) {
                 d.wake.wait_for(lock, wait);
                 continue;
@@ -159,10 +114,7 @@ void WaveInFront::Run(const std::shared_ptr<Device>& device) {
         }
         d.wake.wait(lock);
     }
-    if (d.closeByThread && !d.sourceClosed) {
-        d.sourceClosed = true;
-        d.source->Close();
-    }
+    d.EndOfThreadLocked();
 }
 
 UINT WaveInFront::GetNumDevs() {
@@ -175,125 +127,35 @@ MMRESULT WaveInFront::GetDevCaps(int deviceId, WAVEINCAPS& caps) {
 
 MMRESULT WaveInFront::Open(HWAVEIN* handle, int deviceId, const WAVEFORMATEX* format, WaveCallback callback,
                            DWORD_PTR instance, DWORD flags) {
-    graves_.JoinAll();
-    if (format == nullptr) {
-        return MMSYSERR_INVALPARAM;
-    }
-    const bool query = (flags & WAVE_FORMAT_QUERY) != 0;
-    std::unique_ptr<PcmSource> source;
-    const MMRESULT opened = backend_.Open(deviceId, *format, query, source);
-    if (opened != MMSYSERR_NOERROR || query) {
-        return opened;
-    }
-    if (handle == nullptr || source == nullptr) {
-        if (source != nullptr) {
-            source->Close();
-        }
-        return MMSYSERR_INVALPARAM;
-    }
-    auto device = std::make_shared<Device>();
-    device->source = std::move(source);
-    std::memcpy(&device->format, format, sizeof(WAVEFORMATEX));
-    device->format.cbSize = 0;
-    device->callback = callback;
-    device->instance = instance;
-    devices_.Add(device);
-    device->thread = std::thread([this, device] { Run(device); });
-    device->threadId.store(device->thread.get_id());
-    *handle = device->handle;
-    if (callback != nullptr) {
-        callback(device->handle, WIM_OPEN, instance, 0, 0);
-    }
-    return MMSYSERR_NOERROR;
+    return OpenDevice(handle, deviceId, format, callback, instance, flags, WIM_OPEN,
+                      [this](const std::shared_ptr<Device>& device) { Run(device); });
 }
 
 MMRESULT WaveInFront::Close(HWAVEIN handle) {
-    auto device = devices_.Find(handle);
-    if (device == nullptr) {
-        return MMSYSERR_INVALHANDLE;
-    }
-    const auto self = std::this_thread::get_id();
-    const bool onItsThread = self == device->threadId;
-    const bool cannotWait = !onItsThread && device->deliverer.load() == self;
-    {
-        std::lock_guard lock(device->mutex);
-        if (!device->queue.empty() || !device->filled.empty()) {
-            return WAVERR_STILLPLAYING;
+    return CloseDevice(handle, WIM_CLOSE, [](Device& d) {
+        if (!d.queue.empty() || !d.filled.empty()) {
+            return true;
         }
-        device->quit = true;
-        device->started = false;
-        device->closeByThread = cannotWait;
-    }
-    devices_.Remove(device);
-    EndDevice(device, cannotWait, onItsThread);
-    if (device->callback != nullptr) {
-        std::lock_guard guard(device->deliver);
-        device->callback(handle, WIM_CLOSE, device->instance, 0, 0);
-    }
-    return MMSYSERR_NOERROR;
-}
-
-void WaveInFront::EndDevice(const std::shared_ptr<Device>& device, bool cannotWait, bool onItsThread) {
-    device->wake.notify_all();
-    if (onItsThread || cannotWait) {
-        graves_.Bury(std::move(device->thread));
-    } else {
-        device->thread.join();
-        graves_.JoinAll();
-    }
-    std::lock_guard lock(device->mutex);
-    if (!cannotWait && !device->sourceClosed) {
-        device->sourceClosed = true;
-        device->source->Close();
-    }
+        d.started = false;
+        return false;
+    });
 }
 
 void WaveInFront::ForgetAll() {
-    const auto self = std::this_thread::get_id();
-    for (auto& device : devices_.TakeAll()) {
-        const bool onItsThread = self == device->threadId;
-        const bool cannotWait = !onItsThread && device->deliverer.load() == self;
-        {
-            std::lock_guard lock(device->mutex);
-            device->source->Stop();
-            device->source->Drop();
-            device->queue.clear();
-            device->filled.clear();
-            device->quit = true;
-            device->closeByThread = cannotWait;
-        }
-        EndDevice(device, cannotWait, onItsThread);
-    }
+    ForgetAllDevices([](Device& d) {
+        d.stream->Stop();
+        d.stream->Drop();
+        d.queue.clear();
+        d.filled.clear();
+    });
 }
 
 MMRESULT WaveInFront::PrepareHeader(HWAVEIN handle, WAVEHDR* header) {
-    if (devices_.Find(handle) == nullptr) {
-        return MMSYSERR_INVALHANDLE;
-    }
-    if (header == nullptr) {
-        return MMSYSERR_INVALPARAM;
-    }
-    ChangeHeaderFlags(*header, 0, WHDR_PREPARED);
-    return MMSYSERR_NOERROR;
+    return PrepareHeaderOf(handle, header);
 }
 
 MMRESULT WaveInFront::UnprepareHeader(HWAVEIN handle, WAVEHDR* header) {
-    auto device = devices_.Find(handle);
-    if (device == nullptr) {
-        return MMSYSERR_INVALHANDLE;
-    }
-    if (header == nullptr) {
-        return MMSYSERR_INVALPARAM;
-    }
-    std::lock_guard lock(device->mutex);
-    if (device->quit) {
-        return MMSYSERR_INVALHANDLE;
-    }
-    if (HeaderHas(*header, WHDR_INQUEUE)) {
-        return WAVERR_STILLPLAYING;
-    }
-    ChangeHeaderFlags(*header, WHDR_PREPARED, 0);
-    return MMSYSERR_NOERROR;
+    return UnprepareHeaderOf(handle, header);
 }
 
 MMRESULT WaveInFront::AddBuffer(HWAVEIN handle, WAVEHDR* header) {
@@ -307,14 +169,8 @@ MMRESULT WaveInFront::AddBuffer(HWAVEIN handle, WAVEHDR* header) {
     bool wake = false;
     {
         std::lock_guard lock(device->mutex);
-        if (device->quit) {
-            return MMSYSERR_INVALHANDLE;
-        }
-        if (!HeaderHas(*header, WHDR_PREPARED)) {
-            return WAVERR_UNPREPARED;
-        }
-        if (HeaderHas(*header, WHDR_INQUEUE)) {
-            return WAVERR_STILLPLAYING;
+        if (const MMRESULT refused = CheckQueueable(*device, *header); refused != MMSYSERR_NOERROR) {
+            return refused;
         }
         header->dwBytesRecorded = 0;
         ChangeHeaderFlags(*header, WHDR_DONE, WHDR_INQUEUE);
@@ -342,7 +198,7 @@ MMRESULT WaveInFront::Start(HWAVEIN handle) {
         }
         if (!device->started) {
             device->started = true;
-            device->source->Start();
+            device->stream->Start();
         }
     }
     device->wake.notify_all();
@@ -355,18 +211,16 @@ MMRESULT WaveInFront::Stop(HWAVEIN handle) {
         return MMSYSERR_INVALHANDLE;
     }
     {
-        std::lock_guard guard(device->deliver);
-        const std::thread::id before = device->deliverer.exchange(std::this_thread::get_id());
+        const Delivering delivering(*device);
         std::vector<WAVEHDR*> done;
         {
             std::lock_guard lock(device->mutex);
             if (device->quit) {
-                device->deliverer.store(before);
                 return MMSYSERR_INVALHANDLE;
             }
             if (device->started) {
                 // What the source captured up to the stop is still read into the queued buffers.
-                device->source->Stop();
+                device->stream->Stop();
                 device->FillLocked();
                 device->started = false;
             }
@@ -376,8 +230,7 @@ MMRESULT WaveInFront::Stop(HWAVEIN handle) {
             }
             done = TakeFilledLocked(*device);
         }
-        Notify(*device, done);
-        device->deliverer.store(before);
+        Notify(*device, WIM_DATA, done);
     }
     device->wake.notify_all();
     return MMSYSERR_NOERROR;
@@ -389,26 +242,23 @@ MMRESULT WaveInFront::Reset(HWAVEIN handle) {
         return MMSYSERR_INVALHANDLE;
     }
     {
-        std::lock_guard guard(device->deliver);
-        const std::thread::id before = device->deliverer.exchange(std::this_thread::get_id());
+        const Delivering delivering(*device);
         std::vector<WAVEHDR*> done;
         {
             std::lock_guard lock(device->mutex);
             if (device->quit) {
-                device->deliverer.store(before);
                 return MMSYSERR_INVALHANDLE;
             }
             device->started = false;
-            device->source->Stop();
-            device->source->Drop();
+            device->stream->Stop();
+            device->stream->Drop();
             while (!device->queue.empty()) {
                 device->FinishHeadLocked();
             }
             done = TakeFilledLocked(*device);
             device->recorded = 0;
         }
-        Notify(*device, done);
-        device->deliverer.store(before);
+        Notify(*device, WIM_DATA, done);
     }
     device->wake.notify_all();
     return MMSYSERR_NOERROR;
@@ -432,48 +282,14 @@ MMRESULT WaveInFront::GetPosition(HWAVEIN handle, MMTIME& time) {
     std::uint64_t frames = 0;
     WORD block = 0;
     const MMRESULT result = Recorded(handle, frames, block);
-    if (result != MMSYSERR_NOERROR) {
-        return result;
+    if (result == MMSYSERR_NOERROR) {
+        Position(frames, block, time);
     }
-    if (time.wType == TIME_BYTES) {
-        time.value = static_cast<DWORD>(frames * block);
-    } else {
-        time.wType = TIME_SAMPLES;
-        time.value = static_cast<DWORD>(frames);
-    }
-    return MMSYSERR_NOERROR;
+    return result;
 }
 
 bool WaveInFront::Service(HWAVEIN handle, const std::function<void(PcmSource&)>& clock) {
-    auto device = devices_.Find(handle);
-    if (device == nullptr) {
-        return false;
-    }
-    std::lock_guard guard(device->deliver);
-    {
-        std::lock_guard lock(device->mutex);
-        if (device->quit || device->sourceClosed) {
-            return true;
-        }
-        clock(*device->source);
-    }
-    DeliverFilled(*device);
-    return true;
-}
-
-void WaveInFront::WakeAll() {
-    for (auto& device : devices_.Snapshot()) {
-        { std::lock_guard lock(device->mutex); }
-        device->wake.notify_all();
-    }
-}
-
-std::vector<HWAVEIN> WaveInFront::Handles() {
-    return devices_.Handles();
-}
-
-bool WaveInFront::IsOpen(HWAVEIN handle) {
-    return devices_.Find(handle) != nullptr;
+    return ServiceDevice(handle, clock, [this](Device& d) { DeliverFilled(d); });
 }
 
 int WaveInFront::QueuedCount() {

@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "platform/wave_device.h"
-#include "platform/wave_device_table.h"
+#include "platform/wave_front_base.h"
 
 namespace tunefold::platform {
 
@@ -60,7 +60,10 @@ public:
                           std::unique_ptr<PcmSource>& source) = 0;
 };
 
-class WaveInFront : public WaveInDevices {
+struct CaptureDevice; // one open device (defined in the source)
+extern template class WaveFrontBase<CaptureDevice, PcmCapture, PcmSource>;
+
+class WaveInFront : public WaveInDevices, public WaveFrontBase<CaptureDevice, PcmCapture, PcmSource> {
 public:
     WaveInFront(PcmCapture& backend, HWAVEIN firstHandle);
     ~WaveInFront() override;
@@ -82,29 +85,20 @@ public:
     // For a source whose clock a caller moves: runs `clock` on the device's source under its lock,
     // then returns (and notifies, from this thread) every buffer filled. False for an unknown handle.
     bool Service(HWAVEIN handle, const std::function<void(PcmSource&)>& clock);
-    // The sources' clocks changed how they run: every device thread looks again.
-    void WakeAll();
     // Closes every open device without a notification, leaving the headers as they are.
     void ForgetAll();
 
     // ---- inspection ----
-    std::vector<HWAVEIN> Handles();
-    bool IsOpen(HWAVEIN handle);
     int QueuedCount(); // buffers added and not returned, on all open devices
     // Frames recorded into buffers since open or the last reset, and the block size.
     MMRESULT Recorded(HWAVEIN handle, std::uint64_t& frames, WORD& blockAlign);
 
-    struct Device; // one open device (defined in the source)
+    using Device = CaptureDevice;
 
 private:
     void Run(const std::shared_ptr<Device>& device);
     // Returns the filled buffers (done flag, then notification) under the delivery lock.
     void DeliverFilled(Device& device);
-    void EndDevice(const std::shared_ptr<Device>& device, bool cannotWait, bool onItsThread);
-
-    PcmCapture& backend_;
-    WaveDeviceTable<Device> devices_;
-    ThreadGraves graves_;
 };
 
 } // namespace tunefold::platform

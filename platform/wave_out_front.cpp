@@ -8,24 +8,7 @@
 
 namespace tunefold::platform {
 
-struct WaveOutFront::Device {
-    HWAVEOUT handle = 0;
-    WAVEFORMATEX format{};
-    WaveCallback callback = nullptr;
-    DWORD_PTR instance = 0;
-    std::unique_ptr<PcmSink> sink;
-
-    std::thread thread;
-    std::atomic<std::thread::id> threadId{};
-
-    // Guards everything below and every call on the sink; never held while a notification runs.
-    std::mutex mutex;
-    std::condition_variable wake;
-    // Taken before `mutex` by whoever returns headers, and held while their notifications go
-    // out: the thread, a reset and a caller that moves the clock never interleave them.
-    std::recursive_mutex deliver;
-    std::atomic<std::thread::id> deliverer{};
-
+struct PlaybackDevice : FrontDevice<PcmSink> {
     struct Written {
         WAVEHDR* header;
         std::uint64_t endFrame; // frames written when its last byte went to the sink
@@ -37,15 +20,12 @@ struct WaveOutFront::Device {
     std::uint64_t heard = 0;     // never falls between resets
     bool paused = false;
     bool sinkPaused = false; // the sink holds its audio
-    bool quit = false;
-    bool sinkClosed = false;
-    bool closeByThread = false; // closed from a thread that could not wait for this device's
 
     void UpdateHeardLocked() {
-        if (sinkPaused || sinkClosed) {
+        if (sinkPaused || streamClosed) {
             return;
         }
-        const std::uint64_t delay = std::min(sink->Delay(), written);
+        const std::uint64_t delay = std::min(stream->Delay(), written);
         heard = std::max(heard, written - delay);
     }
     bool HeardSomethingLocked() const { return !pending.empty() && pending.front().endFrame <= heard; }
@@ -58,7 +38,7 @@ struct WaveOutFront::Device {
             if (headOffset < header->dwBufferLength) {
                 const DWORD left = header->dwBufferLength - headOffset;
                 const DWORD offer = left >= block ? left / block * block : left;
-                const PcmSink::Taken taken = sink->Write(header->lpData + headOffset, offer);
+                const PcmSink::Taken taken = stream->Write(header->lpData + headOffset, offer);
                 if (taken.bytes == 0) {
                     return false;
                 }
@@ -81,26 +61,13 @@ struct WaveOutFront::Device {
     }
 };
 
+template class WaveFrontBase<PlaybackDevice, PcmPlayback, PcmSink>;
+
 WaveOutFront::WaveOutFront(PcmPlayback& backend, HWAVEOUT firstHandle)
-    : backend_(backend), devices_(firstHandle) {}
+    : WaveFrontBase(backend, firstHandle) {}
 
 WaveOutFront::~WaveOutFront() {
-    for (auto& device : devices_.TakeAll()) {
-        {
-            std::lock_guard lock(device->mutex);
-            device->quit = true;
-        }
-        device->wake.notify_all();
-        if (device->thread.joinable()) {
-            device->thread.join();
-        }
-        std::lock_guard lock(device->mutex);
-        if (!device->sinkClosed) {
-            device->sinkClosed = true;
-            device->sink->Close();
-        }
-    }
-    graves_.JoinAll();
+    EndAll();
     {
         std::lock_guard lock(lateMutex_);
         lateQuit_ = true;
@@ -109,10 +76,6 @@ WaveOutFront::~WaveOutFront() {
     if (lateThread_.joinable()) {
         lateThread_.join();
     }
-}
-
-std::shared_ptr<WaveOutFront::Device> WaveOutFront::Find(HWAVEOUT handle) {
-    return devices_.Find(handle);
 }
 
 // ---- returning headers ----
@@ -157,30 +120,16 @@ void WaveOutFront::LateFlagLoop() {
     }
 }
 
-namespace {
-void Notify(const WaveOutFront::Device& device, const std::vector<WAVEHDR*>& done) {
-    if (device.callback == nullptr) {
-        return;
-    }
-    for (std::size_t i = 0; i < done.size(); ++i) {
-        device.callback(device.handle, WOM_DONE, device.instance, reinterpret_cast<DWORD_PTR>(done[i]),
-                        static_cast<DWORD_PTR>(done.size() - 1 - i));
-    }
-}
-} // namespace
-
 void WaveOutFront::DeliverHeard(Device& device) {
-    std::lock_guard guard(device.deliver);
-    const std::thread::id before = device.deliverer.exchange(std::this_thread::get_id());
+    const Delivering delivering(device);
     std::vector<WAVEHDR*> done;
     {
         std::lock_guard lock(device.mutex);
-        if (device.sinkClosed) {
-            device.deliverer.store(before);
+        if (device.streamClosed) {
             return;
         }
         device.UpdateHeardLocked();
-        const int late = device.HeardSomethingLocked() ? device.sink->DoneFlagDelayMs() : 0;
+        const int late = device.HeardSomethingLocked() ? device.stream->DoneFlagDelayMs() : 0;
         while (device.HeardSomethingLocked()) {
             WAVEHDR* header = device.pending.front().header;
             device.pending.pop_front();
@@ -188,8 +137,7 @@ void WaveOutFront::DeliverHeard(Device& device) {
             done.push_back(header);
         }
     }
-    Notify(device, done);
-    device.deliverer.store(before);
+    Notify(device, WOM_DONE, done);
 }
 
 // ---- the device thread ----
@@ -202,7 +150,7 @@ std::chrono::milliseconds RoomWaitBound(const WaveOutFront::Device& d) {
     if (d.pending.empty()) {
         return longest;
     }
-    const auto due = d.sink->UntilHeard(
+    const auto due = d.stream->UntilHeard(
         d.pending.front().endFrame - std::min(d.heard, d.pending.front().endFrame), d.written - d.heard);
     if (due == PcmSink::Never) {
         return longest;
@@ -227,7 +175,7 @@ void WaveOutFront::Run(const std::shared_ptr<Device>& device) {
             if (!d.FeedLocked()) {
                 const auto bound = RoomWaitBound(d);
                 lock.unlock();
-                d.sink->WaitForRoom(bound);
+                d.stream->WaitForRoom(bound);
                 lock.lock();
             }
             continue;
@@ -236,9 +184,9 @@ void WaveOutFront::Run(const std::shared_ptr<Device>& device) {
             // Everything is written (or a sink that cannot pause plays out what it holds): wait
             // until the oldest header may have been heard.
             if (!d.paused) {
-                d.sink->Drain();
+                d.stream->Drain();
             }
-            const auto wait = d.sink->UntilHeard(d.pending.front().endFrame - d.heard, d.written - d.heard);
+            const auto wait = d.stream->UntilHeard(d.pending.front().endFrame - d.heard, d.written - d.heard);
             if (wait != PcmSink::Never) {
                 d.wake.wait_for(lock, wait);
                 continue;
@@ -246,12 +194,7 @@ void WaveOutFront::Run(const std::shared_ptr<Device>& device) {
         }
         d.wake.wait(lock);
     }
-    // Closed from a thread that could not wait for this one (the sink may have been in use here,
-    // outside the lock): the sink is closed where nothing uses it any more.
-    if (d.closeByThread && !d.sinkClosed) {
-        d.sinkClosed = true;
-        d.sink->Close();
-    }
+    d.EndOfThreadLocked();
 }
 
 // ---- the API ----
@@ -266,134 +209,34 @@ MMRESULT WaveOutFront::GetDevCaps(int deviceId, WAVEOUTCAPS& caps) {
 
 MMRESULT WaveOutFront::Open(HWAVEOUT* handle, int deviceId, const WAVEFORMATEX* format, WaveCallback callback,
                             DWORD_PTR instance, DWORD flags) {
-    graves_.JoinAll();
-    if (format == nullptr) {
-        return MMSYSERR_INVALPARAM;
-    }
-    const bool query = (flags & WAVE_FORMAT_QUERY) != 0;
-    std::unique_ptr<PcmSink> sink;
-    const MMRESULT opened = backend_.Open(deviceId, *format, query, sink);
-    if (opened != MMSYSERR_NOERROR || query) {
-        return opened;
-    }
-    if (handle == nullptr || sink == nullptr) {
-        if (sink != nullptr) {
-            sink->Close();
-        }
-        return MMSYSERR_INVALPARAM;
-    }
-    auto device = std::make_shared<Device>();
-    device->sink = std::move(sink);
-    std::memcpy(&device->format, format, sizeof(WAVEFORMATEX));
-    device->format.cbSize = 0;
-    device->callback = callback;
-    device->instance = instance;
-    devices_.Add(device);
-    // The thread shares the device: a close that cannot wait for it leaves the rest to it.
-    device->thread = std::thread([this, device] { Run(device); });
-    device->threadId.store(device->thread.get_id());
-    *handle = device->handle;
-    if (callback != nullptr) {
-        callback(device->handle, WOM_OPEN, instance, 0, 0);
-    }
-    return MMSYSERR_NOERROR;
+    return OpenDevice(handle, deviceId, format, callback, instance, flags, WOM_OPEN,
+                      [this](const std::shared_ptr<Device>& device) { Run(device); });
 }
 
 MMRESULT WaveOutFront::Close(HWAVEOUT handle) {
-    auto device = Find(handle);
-    if (device == nullptr) {
-        return MMSYSERR_INVALHANDLE;
-    }
-    // From inside one of the device's own notifications (on its thread, or on a thread that
-    // returns its headers and holds the delivery lock the device thread may be waiting for) the
-    // thread cannot be waited for here.
-    const auto self = std::this_thread::get_id();
-    const bool onItsThread = self == device->threadId;
-    const bool cannotWait = !onItsThread && device->deliverer.load() == self;
-    {
-        std::lock_guard lock(device->mutex);
-        if (!device->queue.empty() || !device->pending.empty()) {
-            return WAVERR_STILLPLAYING;
-        }
-        device->quit = true;
-        device->closeByThread = cannotWait;
-    }
-    devices_.Remove(device);
-    EndDevice(device, cannotWait, onItsThread);
-    if (device->callback != nullptr) {
-        std::lock_guard guard(device->deliver);
-        device->callback(handle, WOM_CLOSE, device->instance, 0, 0);
-    }
-    return MMSYSERR_NOERROR;
-}
-
-void WaveOutFront::EndDevice(const std::shared_ptr<Device>& device, bool cannotWait, bool onItsThread) {
-    device->wake.notify_all();
-    if (onItsThread || cannotWait) {
-        graves_.Bury(std::move(device->thread));
-    } else {
-        device->thread.join();
-        graves_.JoinAll();
-    }
-    std::lock_guard lock(device->mutex);
-    if (!cannotWait && !device->sinkClosed) {
-        device->sinkClosed = true;
-        device->sink->Close();
-    }
+    return CloseDevice(handle, WOM_CLOSE, [](Device& d) { return !d.queue.empty() || !d.pending.empty(); });
 }
 
 void WaveOutFront::ForgetAll() {
-    const auto self = std::this_thread::get_id();
-    for (auto& device : devices_.TakeAll()) {
-        const bool onItsThread = self == device->threadId;
-        const bool cannotWait = !onItsThread && device->deliverer.load() == self;
-        {
-            std::lock_guard lock(device->mutex);
-            device->sink->Drop();
-            device->queue.clear();
-            device->pending.clear();
-            device->quit = true;
-            device->closeByThread = cannotWait;
-        }
-        EndDevice(device, cannotWait, onItsThread);
-    }
+    ForgetAllDevices([](Device& d) {
+        d.stream->Drop();
+        d.queue.clear();
+        d.pending.clear();
+    });
     std::lock_guard lock(lateMutex_);
     lateFlags_.clear();
 }
 
 MMRESULT WaveOutFront::PrepareHeader(HWAVEOUT handle, WAVEHDR* header) {
-    if (Find(handle) == nullptr) {
-        return MMSYSERR_INVALHANDLE;
-    }
-    if (header == nullptr) {
-        return MMSYSERR_INVALPARAM;
-    }
-    ChangeHeaderFlags(*header, 0, WHDR_PREPARED);
-    return MMSYSERR_NOERROR;
+    return PrepareHeaderOf(handle, header);
 }
 
 MMRESULT WaveOutFront::UnprepareHeader(HWAVEOUT handle, WAVEHDR* header) {
-    auto device = Find(handle);
-    if (device == nullptr) {
-        return MMSYSERR_INVALHANDLE;
-    }
-    if (header == nullptr) {
-        return MMSYSERR_INVALPARAM;
-    }
-    std::lock_guard lock(device->mutex);
-    if (device->quit) {
-        return MMSYSERR_INVALHANDLE;
-    }
-    if (HeaderHas(*header, WHDR_INQUEUE)) {
-        return WAVERR_STILLPLAYING;
-    }
-    ForgetLateFlag(header);
-    ChangeHeaderFlags(*header, WHDR_PREPARED, 0);
-    return MMSYSERR_NOERROR;
+    return UnprepareHeaderOf(handle, header, [this](const WAVEHDR* h) { ForgetLateFlag(h); });
 }
 
 MMRESULT WaveOutFront::Write(HWAVEOUT handle, WAVEHDR* header) {
-    auto device = Find(handle);
+    auto device = devices_.Find(handle);
     if (device == nullptr) {
         return MMSYSERR_INVALHANDLE;
     }
@@ -403,14 +246,8 @@ MMRESULT WaveOutFront::Write(HWAVEOUT handle, WAVEHDR* header) {
     bool wake = false;
     {
         std::lock_guard lock(device->mutex);
-        if (device->quit) {
-            return MMSYSERR_INVALHANDLE;
-        }
-        if (!HeaderHas(*header, WHDR_PREPARED)) {
-            return WAVERR_UNPREPARED;
-        }
-        if (HeaderHas(*header, WHDR_INQUEUE)) {
-            return WAVERR_STILLPLAYING;
+        if (const MMRESULT refused = CheckQueueable(*device, *header); refused != MMSYSERR_NOERROR) {
+            return refused;
         }
         ForgetLateFlag(header);
         ChangeHeaderFlags(*header, WHDR_DONE, WHDR_INQUEUE);
@@ -428,7 +265,7 @@ MMRESULT WaveOutFront::Write(HWAVEOUT handle, WAVEHDR* header) {
 }
 
 MMRESULT WaveOutFront::Pause(HWAVEOUT handle) {
-    auto device = Find(handle);
+    auto device = devices_.Find(handle);
     if (device == nullptr) {
         return MMSYSERR_INVALHANDLE;
     }
@@ -441,12 +278,12 @@ MMRESULT WaveOutFront::Pause(HWAVEOUT handle) {
     }
     device->UpdateHeardLocked();
     device->paused = true;
-    device->sinkPaused = device->sink->Pause(true);
+    device->sinkPaused = device->stream->Pause(true);
     return MMSYSERR_NOERROR;
 }
 
 MMRESULT WaveOutFront::Restart(HWAVEOUT handle) {
-    auto device = Find(handle);
+    auto device = devices_.Find(handle);
     if (device == nullptr) {
         return MMSYSERR_INVALHANDLE;
     }
@@ -458,7 +295,7 @@ MMRESULT WaveOutFront::Restart(HWAVEOUT handle) {
         device->paused = false;
         if (device->sinkPaused) {
             device->sinkPaused = false;
-            device->sink->Pause(false);
+            device->stream->Pause(false);
         }
         device->FeedLocked();
     }
@@ -467,21 +304,19 @@ MMRESULT WaveOutFront::Restart(HWAVEOUT handle) {
 }
 
 MMRESULT WaveOutFront::Reset(HWAVEOUT handle) {
-    auto device = Find(handle);
+    auto device = devices_.Find(handle);
     if (device == nullptr) {
         return MMSYSERR_INVALHANDLE;
     }
     {
-        std::lock_guard guard(device->deliver);
-        const std::thread::id before = device->deliverer.exchange(std::this_thread::get_id());
+        const Delivering delivering(*device);
         std::vector<WAVEHDR*> done;
         {
             std::lock_guard lock(device->mutex);
             if (device->quit) {
-                device->deliverer.store(before);
                 return MMSYSERR_INVALHANDLE;
             }
-            device->sink->Drop();
+            device->stream->Drop();
             device->sinkPaused = false;
             for (const auto& w : device->pending) {
                 done.push_back(w.header);
@@ -498,15 +333,14 @@ MMRESULT WaveOutFront::Reset(HWAVEOUT handle) {
             device->written = 0;
             device->heard = 0;
         }
-        Notify(*device, done);
-        device->deliverer.store(before);
+        Notify(*device, WOM_DONE, done);
     }
     device->wake.notify_all();
     return MMSYSERR_NOERROR;
 }
 
 MMRESULT WaveOutFront::Heard(HWAVEOUT handle, std::uint64_t& frames, WORD& blockAlign) {
-    auto device = Find(handle);
+    auto device = devices_.Find(handle);
     if (device == nullptr) {
         return MMSYSERR_INVALHANDLE;
     }
@@ -524,48 +358,14 @@ MMRESULT WaveOutFront::GetPosition(HWAVEOUT handle, MMTIME& time) {
     std::uint64_t frames = 0;
     WORD block = 0;
     const MMRESULT result = Heard(handle, frames, block);
-    if (result != MMSYSERR_NOERROR) {
-        return result;
+    if (result == MMSYSERR_NOERROR) {
+        Position(frames, block, time);
     }
-    if (time.wType == TIME_BYTES) {
-        time.value = static_cast<DWORD>(frames * block);
-    } else {
-        time.wType = TIME_SAMPLES;
-        time.value = static_cast<DWORD>(frames);
-    }
-    return MMSYSERR_NOERROR;
+    return result;
 }
 
 bool WaveOutFront::Service(HWAVEOUT handle, const std::function<void(PcmSink&)>& clock) {
-    auto device = Find(handle);
-    if (device == nullptr) {
-        return false;
-    }
-    std::lock_guard guard(device->deliver);
-    {
-        std::lock_guard lock(device->mutex);
-        if (device->quit || device->sinkClosed) {
-            return true;
-        }
-        clock(*device->sink);
-    }
-    DeliverHeard(*device);
-    return true;
-}
-
-void WaveOutFront::WakeAll() {
-    for (auto& device : devices_.Snapshot()) {
-        { std::lock_guard lock(device->mutex); }
-        device->wake.notify_all();
-    }
-}
-
-std::vector<HWAVEOUT> WaveOutFront::Handles() {
-    return devices_.Handles();
-}
-
-bool WaveOutFront::IsOpen(HWAVEOUT handle) {
-    return Find(handle) != nullptr;
+    return ServiceDevice(handle, clock, [this](Device& d) { DeliverHeard(d); });
 }
 
 int WaveOutFront::QueuedCount() {

@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "platform/wave_device.h"
-#include "platform/wave_device_table.h"
+#include "platform/wave_front_base.h"
 
 namespace tunefold::platform {
 
@@ -70,7 +70,10 @@ public:
                           std::unique_ptr<PcmSink>& sink) = 0;
 };
 
-class WaveOutFront : public WaveOutDevices {
+struct PlaybackDevice; // one open device (defined in the source)
+extern template class WaveFrontBase<PlaybackDevice, PcmPlayback, PcmSink>;
+
+class WaveOutFront : public WaveOutDevices, public WaveFrontBase<PlaybackDevice, PcmPlayback, PcmSink> {
 public:
     WaveOutFront(PcmPlayback& backend, HWAVEOUT firstHandle);
     ~WaveOutFront() override;
@@ -91,32 +94,24 @@ public:
     // For a sink whose clock a caller moves: runs `clock` on the device's sink under its lock, then
     // returns (and notifies, from this thread) every header heard. False for an unknown handle.
     bool Service(HWAVEOUT handle, const std::function<void(PcmSink&)>& clock);
-    // The sinks' clocks changed how they run: every device thread looks again.
-    void WakeAll();
     // Closes every open device without a notification and drops every pending late done flag,
     // leaving the headers as they are: a test fixture starting afresh after one that left a device
     // open.
     void ForgetAll();
 
     // ---- inspection ----
-    std::vector<HWAVEOUT> Handles();
-    bool IsOpen(HWAVEOUT handle);
     int QueuedCount();    // headers queued (written, not returned) on all open devices
     bool FirstIsPaused(); // the first open device is paused
     // Frames heard since open or the last reset, 64 bits, and the block size.
     MMRESULT Heard(HWAVEOUT handle, std::uint64_t& frames, WORD& blockAlign);
 
-    struct Device; // one open device (defined in the source)
+    using Device = PlaybackDevice;
 
 private:
     struct LateFlag {
         std::chrono::steady_clock::time_point due;
         WAVEHDR* header;
     };
-    std::shared_ptr<Device> Find(HWAVEOUT handle);
-    // Ends the device thread (or leaves that to it) and closes the sink; the device is already
-    // out of the table and marked to quit.
-    void EndDevice(const std::shared_ptr<Device>& device, bool cannotWait, bool onItsThread);
     void Run(const std::shared_ptr<Device>& device);
     // Returns the headers heard so far (done flag, then notification) under the delivery lock.
     void DeliverHeard(Device& device);
@@ -125,18 +120,11 @@ private:
     void ForgetLateFlag(const WAVEHDR* header);
     void LateFlagLoop();
 
-    PcmPlayback& backend_;
-    WaveDeviceTable<Device> devices_;
-
     std::mutex lateMutex_;
     std::condition_variable lateWake_;
     std::deque<LateFlag> lateFlags_;
     std::thread lateThread_;
     bool lateQuit_ = false;
-
-    // Threads of devices closed from inside one of their own notifications: they cannot be joined
-    // there, so the next open or the end of the front joins them.
-    ThreadGraves graves_;
 };
 
 } // namespace tunefold::platform

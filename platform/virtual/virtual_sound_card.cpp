@@ -2,22 +2,17 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <cstring>
 #include <deque>
 #include <utility>
 
+#include "platform/atomic_file.h"
 #include "platform/virtual/virtual_wave_in.h"
 #include "platform/wave_header.h"
 
 namespace tunefold::platform {
 
 using Clock = std::chrono::steady_clock;
-
-namespace {
-// The device whose Reset is returning headers on this thread: those were not played to their end.
-thread_local HWAVEOUT resettingOnThisThread = 0;
-} // namespace
 
 // One open device of the card: what was written and not played yet, played on the card's clock.
 // The front calls it under the device's lock; Advance reaches it the same way (Service).
@@ -242,7 +237,7 @@ void VirtualSoundCard::ResetAll() {
     played_.clear();
     playedBytes_ = 0;
     playedLengths_.clear();
-    calls_.clear();
+    calls_.Clear();
     wavPath_.clear();
     recordLimit_ = std::size_t{256} << 20;
     lastFlags_ = 0;
@@ -320,8 +315,7 @@ int VirtualSoundCard::LastOpenDevice() const {
 
 int VirtualSoundCard::CallCount(const std::string& call) const {
     std::lock_guard lock(mutex_);
-    auto it = calls_.find(call);
-    return it == calls_.end() ? 0 : it->second;
+    return calls_.Get(call);
 }
 
 std::uint64_t VirtualSoundCard::Advance(std::uint64_t frames) {
@@ -348,25 +342,6 @@ std::uint64_t VirtualSoundCard::AdvanceAll(std::uint64_t maxFrames) {
 
 // ---- helpers ----
 
-bool VirtualSoundCard::Fails(VirtualFault& fault, const char* call, MMRESULT& code) {
-    int n = calls_[call]++;
-    if (fault.code != MMSYSERR_NOERROR && n >= fault.after) {
-        code = fault.code;
-        return true;
-    }
-    return false;
-}
-
-MMRESULT VirtualSoundCard::Admit(HWAVEOUT handle, VirtualFault VirtualWaveFaults::*fault, const char* call) {
-    if (!front_->IsOpen(handle)) {
-        return MMSYSERR_INVALHANDLE;
-    }
-    std::lock_guard lock(mutex_);
-    MMRESULT code = MMSYSERR_NOERROR;
-    Fails(faults_.*fault, call, code);
-    return code;
-}
-
 bool VirtualSoundCard::Plays(int device, const WAVEFORMATEX* format) const {
     if (format == nullptr || format->wFormatTag != WAVE_FORMAT_PCM || format->nChannels == 0 ||
         format->nSamplesPerSec == 0 || format->nBlockAlign == 0 ||
@@ -384,72 +359,34 @@ bool VirtualSoundCard::Plays(int device, const WAVEFORMATEX* format) const {
     });
 }
 
-void VirtualSoundCard::Notified(std::uintptr_t handle, UINT msg, DWORD_PTR instance, DWORD_PTR param1,
-                                DWORD_PTR param2) {
-    auto* session = reinterpret_cast<Session*>(instance);
-    VirtualSoundCard& card = *session->card;
-    {
-        std::lock_guard lock(card.mutex_);
-        if ((msg == WOM_OPEN && card.faults_.noOpenNotify) ||
-            (msg == WOM_CLOSE && card.faults_.noCloseNotify)) {
-            return;
-        }
-        if (msg == WOM_DONE) {
-            if (resettingOnThisThread != handle) {
-                card.playedLengths_.push_back(reinterpret_cast<const WAVEHDR*>(param1)->dwBufferLength);
-            }
-            if (session->callback != nullptr) {
-                card.calls_["done"]++;
-            }
-        }
-    }
-    if (session->callback != nullptr) {
-        session->callback(handle, msg, session->instance, param1, param2);
-    }
-}
-
 void VirtualSoundCard::WriteWavFile(const WAVEFORMATEX& format, const std::vector<std::uint8_t>& recorded) {
-    std::FILE* file = std::fopen(wavPath_.c_str(), "wb");
-    if (file == nullptr) {
-        return;
-    }
-    auto put32 = [file](std::uint32_t v) {
-        std::uint8_t b[4] = {std::uint8_t(v), std::uint8_t(v >> 8), std::uint8_t(v >> 16),
-                             std::uint8_t(v >> 24)};
-        std::fwrite(b, 1, 4, file);
+    std::string wav;
+    auto put16 = [&wav](unsigned v) { wav += {char(v & 0xFF), char((v >> 8) & 0xFF)}; };
+    auto put32 = [&put16](std::uint32_t v) {
+        put16(v & 0xFFFF);
+        put16(v >> 16);
     };
     const auto size = static_cast<std::uint32_t>(recorded.size());
-    std::fwrite("RIFF", 1, 4, file);
+    wav += "RIFF";
     put32(4 + 8 + 16 + 8 + size + (size & 1));
-    std::fwrite("WAVEfmt ", 1, 8, file);
+    wav += "WAVEfmt ";
     put32(16);
-    std::fwrite(&format, 1, 16, file); // the record's first 16 bytes are the fmt chunk
-    std::fwrite("data", 1, 4, file);
+    put16(format.wFormatTag);
+    put16(format.nChannels);
+    put32(format.nSamplesPerSec);
+    put32(format.nAvgBytesPerSec);
+    put16(format.nBlockAlign);
+    put16(format.wBitsPerSample);
+    wav += "data";
     put32(size);
-    std::fwrite(recorded.data(), 1, recorded.size(), file);
+    wav.append(reinterpret_cast<const char*>(recorded.data()), recorded.size());
     if (size & 1) {
-        std::fputc(0, file);
+        wav += '\0';
     }
-    std::fclose(file);
+    ReplaceFileContents(wavPath_, wav, {.mode = -1, .tempPath = {}, .sync = false});
 }
 
-// ---- WaveOutDevices ----
-
-UINT VirtualSoundCard::GetNumDevs() {
-    std::lock_guard lock(mutex_);
-    return static_cast<UINT>(devices_.size());
-}
-
-MMRESULT VirtualSoundCard::GetDevCaps(int deviceId, WAVEOUTCAPS& caps) {
-    {
-        std::lock_guard lock(mutex_);
-        MMRESULT code = MMSYSERR_NOERROR;
-        if (Fails(faults_.devCaps, "devcaps", code)) {
-            return code;
-        }
-    }
-    return Caps(deviceId, caps);
-}
+// ---- the backend's device checks ----
 
 MMRESULT VirtualSoundCard::Usable(int deviceId, const WAVEFORMATEX* format) {
     std::lock_guard lock(mutex_);
@@ -484,135 +421,6 @@ MMRESULT VirtualSoundCard::Caps(int deviceId, WAVEOUTCAPS& caps) {
                 }
             }
         }
-    }
-    return MMSYSERR_NOERROR;
-}
-
-MMRESULT VirtualSoundCard::Open(HWAVEOUT* handle, int deviceId, const WAVEFORMATEX* format,
-                                WaveCallback callback, DWORD_PTR instance, DWORD flags) {
-    int index = 0;
-    {
-        std::lock_guard lock(mutex_);
-        MMRESULT code = MMSYSERR_NOERROR;
-        const bool query = (flags & WAVE_FORMAT_QUERY) != 0;
-        if (Fails(query ? faults_.query : faults_.open, query ? "query" : "open", code)) {
-            return code;
-        }
-        if (devices_.empty() || deviceId < WAVE_MAPPER || deviceId >= static_cast<int>(devices_.size())) {
-            return MMSYSERR_BADDEVICEID;
-        }
-        index = std::max(deviceId, 0);
-        if (!Plays(index, format)) {
-            return WAVERR_BADFORMAT;
-        }
-        if (query) {
-            return MMSYSERR_NOERROR;
-        }
-        if (handle == nullptr) {
-            return MMSYSERR_INVALPARAM;
-        }
-        lastFlags_ = flags;
-        lastDevice_ = index;
-    }
-    auto session = std::make_unique<Session>(Session{this, callback, instance});
-    HWAVEOUT opened = 0;
-    const MMRESULT result =
-        front_->Open(&opened, index, format, &Notified, reinterpret_cast<DWORD_PTR>(session.get()),
-                     flags & ~WAVE_FORMAT_QUERY);
-    if (result == MMSYSERR_NOERROR) {
-        std::lock_guard lock(mutex_);
-        sessions_[opened] = std::move(session);
-        *handle = opened;
-    }
-    return result;
-}
-
-MMRESULT VirtualSoundCard::Close(HWAVEOUT handle) {
-    MMRESULT code = Admit(handle, &VirtualWaveFaults::close, "close");
-    if (code != MMSYSERR_NOERROR) {
-        return code;
-    }
-    code = front_->Close(handle);
-    if (code == MMSYSERR_NOERROR) {
-        std::lock_guard lock(mutex_);
-        sessions_.erase(handle);
-    }
-    return code;
-}
-
-MMRESULT VirtualSoundCard::PrepareHeader(HWAVEOUT handle, WAVEHDR* header) {
-    {
-        std::lock_guard lock(mutex_);
-        calls_["prepare"]++;
-    }
-    return front_->PrepareHeader(handle, header);
-}
-
-MMRESULT VirtualSoundCard::UnprepareHeader(HWAVEOUT handle, WAVEHDR* header) {
-    {
-        std::lock_guard lock(mutex_);
-        calls_["unprepare"]++;
-    }
-    return front_->UnprepareHeader(handle, header);
-}
-
-MMRESULT VirtualSoundCard::Write(HWAVEOUT handle, WAVEHDR* header) {
-    MMRESULT code = Admit(handle, &VirtualWaveFaults::write, "write");
-    if (code != MMSYSERR_NOERROR) {
-        return code;
-    }
-    {
-        // Counted first: the header may come back from the device's thread before Write returns.
-        std::lock_guard lock(mutex_);
-        calls_["written"]++;
-    }
-    code = front_->Write(handle, header);
-    if (code != MMSYSERR_NOERROR) {
-        std::lock_guard lock(mutex_);
-        calls_["written"]--;
-    }
-    return code;
-}
-
-MMRESULT VirtualSoundCard::Pause(HWAVEOUT handle) {
-    const MMRESULT code = Admit(handle, &VirtualWaveFaults::pause, "pause");
-    return code != MMSYSERR_NOERROR ? code : front_->Pause(handle);
-}
-
-MMRESULT VirtualSoundCard::Restart(HWAVEOUT handle) {
-    const MMRESULT code = Admit(handle, &VirtualWaveFaults::restart, "restart");
-    return code != MMSYSERR_NOERROR ? code : front_->Restart(handle);
-}
-
-MMRESULT VirtualSoundCard::Reset(HWAVEOUT handle) {
-    const MMRESULT code = Admit(handle, &VirtualWaveFaults::reset, "reset");
-    if (code != MMSYSERR_NOERROR) {
-        return code;
-    }
-    const HWAVEOUT outer = std::exchange(resettingOnThisThread, handle);
-    const MMRESULT result = front_->Reset(handle);
-    resettingOnThisThread = outer;
-    return result;
-}
-
-MMRESULT VirtualSoundCard::GetPosition(HWAVEOUT handle, MMTIME& time) {
-    MMRESULT code = Admit(handle, &VirtualWaveFaults::position, "position");
-    if (code != MMSYSERR_NOERROR) {
-        return code;
-    }
-    std::uint64_t played = 0;
-    WORD block = 0;
-    code = front_->Heard(handle, played, block);
-    if (code != MMSYSERR_NOERROR) {
-        return code;
-    }
-    std::lock_guard lock(mutex_);
-    const std::uint64_t wrap = faults_.wrapAt != 0 ? faults_.wrapAt : (std::uint64_t{1} << 32);
-    if (time.wType == TIME_SAMPLES && !faults_.positionInBytesOnly) {
-        time.value = static_cast<DWORD>(played % wrap);
-    } else {
-        time.wType = TIME_BYTES;
-        time.value = static_cast<DWORD>((played * block) % wrap);
     }
     return MMSYSERR_NOERROR;
 }

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/virtual/virtual_calls.h"
 #include "platform/wave_device.h"
 #include "platform/wave_out_front.h"
 
@@ -31,12 +32,6 @@ struct VirtualWaveDeviceConfig {
     DWORD driverVersion = 0x0100;
     // Formats the device plays; empty means every valid PCM format.
     std::vector<VirtualWaveFormat> formats;
-};
-
-// One call made to fail: the first `after` calls succeed, every later one returns `code`.
-struct VirtualFault {
-    MMRESULT code = MMSYSERR_NOERROR;
-    int after = 0;
 };
 
 struct VirtualWaveFaults {
@@ -130,7 +125,6 @@ private:
     };
     static void Notified(std::uintptr_t handle, UINT msg, DWORD_PTR instance, DWORD_PTR param1,
                          DWORD_PTR param2);
-    bool Fails(VirtualFault& fault, const char* call, MMRESULT& code);
     // Checks the handle, then the fault of `call`.
     MMRESULT Admit(HWAVEOUT handle, VirtualFault VirtualWaveFaults::*fault, const char* call);
     bool Plays(int device, const WAVEFORMATEX* format) const;
@@ -151,7 +145,7 @@ private:
     std::size_t playedBytes_ = 0;
     std::size_t recordLimit_ = std::size_t{256} << 20;
     std::vector<DWORD> playedLengths_;
-    std::map<std::string, int> calls_;
+    VirtualCallCounts calls_;
     std::string wavPath_;
     DWORD lastFlags_ = 0;
     int lastDevice_ = -1;

@@ -212,7 +212,7 @@ void VirtualWaveIn::ResetAll() {
     std::lock_guard lock(mutex_);
     faults_ = VirtualWaveInFaults{};
     signals_.clear();
-    calls_.clear();
+    calls_.Clear();
     sessions_.clear();
     holdLimit_ = std::uint64_t{1} << 20;
     lost_->store(0);
@@ -228,8 +228,7 @@ int VirtualWaveIn::QueuedCount() {
 
 int VirtualWaveIn::CallCount(const std::string& call) const {
     std::lock_guard lock(mutex_);
-    auto it = calls_.find(call);
-    return it == calls_.end() ? 0 : it->second;
+    return calls_.Get(call);
 }
 
 std::uint64_t VirtualWaveIn::LostFrames() const {
@@ -248,22 +247,13 @@ void VirtualWaveIn::WakeAll() {
     front_->WakeAll();
 }
 
-bool VirtualWaveIn::FailsLocked(VirtualFault& fault, const char* call, MMRESULT& code) {
-    const int n = calls_[call]++;
-    if (fault.code != MMSYSERR_NOERROR && n >= fault.after) {
-        code = fault.code;
-        return true;
-    }
-    return false;
-}
-
 MMRESULT VirtualWaveIn::Admit(HWAVEIN handle, VirtualFault VirtualWaveInFaults::*fault, const char* call) {
     if (!front_->IsOpen(handle)) {
         return MMSYSERR_INVALHANDLE;
     }
     std::lock_guard lock(mutex_);
     MMRESULT code = MMSYSERR_NOERROR;
-    FailsLocked(faults_.*fault, call, code);
+    calls_.Fails(faults_.*fault, call, code);
     return code;
 }
 
@@ -279,7 +269,7 @@ void VirtualWaveIn::Notified(std::uintptr_t handle, UINT msg, DWORD_PTR instance
             return;
         }
         if (msg == WIM_DATA && session->callback != nullptr) {
-            owner.calls_["data"]++;
+            owner.calls_.Count("data");
         }
     }
     if (session->callback != nullptr) {
@@ -295,7 +285,7 @@ MMRESULT VirtualWaveIn::GetDevCaps(int deviceId, WAVEINCAPS& caps) {
     {
         std::lock_guard lock(mutex_);
         MMRESULT code = MMSYSERR_NOERROR;
-        if (FailsLocked(faults_.devCaps, "devcaps", code)) {
+        if (calls_.Fails(faults_.devCaps, "devcaps", code)) {
             return code;
         }
     }
@@ -308,7 +298,7 @@ MMRESULT VirtualWaveIn::Open(HWAVEIN* handle, int deviceId, const WAVEFORMATEX* 
     {
         std::lock_guard lock(mutex_);
         MMRESULT code = MMSYSERR_NOERROR;
-        if (FailsLocked(query ? faults_.query : faults_.open, query ? "query" : "open", code)) {
+        if (calls_.Fails(query ? faults_.query : faults_.open, query ? "query" : "open", code)) {
             return code;
         }
     }
@@ -348,7 +338,7 @@ MMRESULT VirtualWaveIn::Close(HWAVEIN handle) {
 MMRESULT VirtualWaveIn::PrepareHeader(HWAVEIN handle, WAVEHDR* header) {
     {
         std::lock_guard lock(mutex_);
-        calls_["prepare"]++;
+        calls_.Count("prepare");
     }
     return front_->PrepareHeader(handle, header);
 }
@@ -356,7 +346,7 @@ MMRESULT VirtualWaveIn::PrepareHeader(HWAVEIN handle, WAVEHDR* header) {
 MMRESULT VirtualWaveIn::UnprepareHeader(HWAVEIN handle, WAVEHDR* header) {
     {
         std::lock_guard lock(mutex_);
-        calls_["unprepare"]++;
+        calls_.Count("unprepare");
     }
     return front_->UnprepareHeader(handle, header);
 }
@@ -393,13 +383,7 @@ MMRESULT VirtualWaveIn::GetPosition(HWAVEIN handle, MMTIME& time) {
         return code;
     }
     std::lock_guard lock(mutex_);
-    const std::uint64_t wrap = faults_.wrapAt != 0 ? faults_.wrapAt : (std::uint64_t{1} << 32);
-    if (time.wType == TIME_SAMPLES && !faults_.positionInBytesOnly) {
-        time.value = static_cast<DWORD>(frames % wrap);
-    } else {
-        time.wType = TIME_BYTES;
-        time.value = static_cast<DWORD>((frames * block) % wrap);
-    }
+    VirtualPosition(frames, block, faults_.wrapAt, faults_.positionInBytesOnly, time);
     return MMSYSERR_NOERROR;
 }
 

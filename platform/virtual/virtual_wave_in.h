@@ -86,13 +86,12 @@ private:
     static void Notified(std::uintptr_t handle, UINT msg, DWORD_PTR instance, DWORD_PTR param1,
                          DWORD_PTR param2);
     MMRESULT Admit(HWAVEIN handle, VirtualFault VirtualWaveInFaults::*fault, const char* call);
-    bool FailsLocked(VirtualFault& fault, const char* call, MMRESULT& code);
 
     VirtualSoundCard& card_;
     mutable std::mutex mutex_;
     VirtualWaveInFaults faults_;
     std::map<int, VirtualSignal> signals_;
-    std::map<std::string, int> calls_;
+    VirtualCallCounts calls_;
     std::map<HWAVEIN, std::unique_ptr<Session>> sessions_;
     std::uint64_t holdLimit_ = std::uint64_t{1} << 20;
     std::shared_ptr<std::atomic<std::uint64_t>> lost_;
