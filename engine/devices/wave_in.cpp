@@ -75,7 +75,7 @@ void TMMWaveInThread::Execute() {
         if (m.msg != platform::WIM_DATA) {
             continue; // a wake-up for the stop event
         }
-        link->pendingData.fetch_sub(1);
+        link->pending.fetch_sub(1);
         try {
             if (m.wParam == waveIn_->FHandle.load()) {
                 waveIn_->BufferDone(reinterpret_cast<PWaveHdr>(m.lParam));
@@ -91,11 +91,8 @@ void TMMWaveInThread::Execute() {
 
 // ---- creation ----
 
-TMMCustomWaveIn::TMMCustomWaveIn(TComponent* owner) : TMMCustomSoundComponent(owner) {
-    for (auto& b : FBuffers) {
-        b.store(nullptr);
-    }
-    FProductName = kNoDevice;
+TMMCustomWaveIn::TMMCustomWaveIn(TComponent* owner)
+    : TMMWaveDeviceCore(owner, {"TMMWaveIn", "WaveIn:", kNoDevice}) {
     BuildFormat();
 }
 
@@ -137,150 +134,12 @@ void TMMWaveIn::BindDriverFunctions() {
 
 // ---- helpers ----
 
-void TMMCustomWaveIn::AddState(std::uint8_t flags) {
-    FState.fetch_or(flags);
-    Changed();
-}
-
-void TMMCustomWaveIn::RemoveState(std::uint8_t flags) {
-    FState.fetch_and(static_cast<std::uint8_t>(~flags));
-    Changed();
-}
-
-void TMMCustomWaveIn::SetState(std::uint8_t bits) {
-    FState.store(bits);
-    Changed();
-}
-
-void TMMCustomWaveIn::Changed() {
-    if (FWaiters.load() > 0) {
-        { std::lock_guard lock(FWaitMutex); }
-        FWaitChanged.notify_all();
-    }
-}
-
-void TMMCustomWaveIn::WaitWhile(const std::function<bool()>& condition, int steps, int stepMs) {
-    std::unique_lock lock(FWaitMutex);
-    FWaiters.fetch_add(1);
-    FWaitChanged.wait_for(lock, std::chrono::milliseconds(std::int64_t{steps} * stepMs),
-                          [&condition] { return !condition(); });
-    FWaiters.fetch_sub(1);
-}
-
-void TMMCustomWaveIn::Fire(const TNotifyEvent& event) {
-    if (event) {
-        event(this);
-    }
-}
-
 void TMMCustomWaveIn::Error(const std::string& message) {
     Fire(OnError);
     throw EMMWaveInError(message);
 }
 
-std::string TMMCustomWaveIn::ErrorText(MMRESULT result) {
-    std::string text;
-    if (FDriver == nullptr || FDriver->GetErrorText(result, text) != MMSYSERR_NOERROR || text.empty()) {
-        text = "Specified error number is out of range (unknown error)";
-    }
-    if (text.size() > 255) {
-        text.resize(255);
-    }
-    return text;
-}
-
-void TMMCustomWaveIn::Check(MMRESULT result, const char* prefix) {
-    FLastResult.store(result);
-    if (result != MMSYSERR_NOERROR) {
-        Error(std::string(prefix) + kLfCr + ErrorText(result));
-    }
-}
-
-void TMMCustomWaveIn::CheckChangeWhileOpen() {
-    if (IsOpen()) {
-        Error("Change to property while device was open");
-    }
-}
-
-int TMMCustomWaveIn::RoutedPending() const {
-    const int posted = (FLink != nullptr && !FLink->dead.load()) ? FLink->pendingData.load() : 0;
-    return posted + FWindowPending.load();
-}
-
-bool TMMCustomWaveIn::CompletionsIdle() const {
-    return FInDone.load() == 0 && RoutedPending() <= 0;
-}
-
 // ---- properties ----
-
-void TMMCustomWaveIn::SetNumBuffers(int value) {
-    if (value <= 1) {
-        return;
-    }
-    value = std::min(value, MaxBuffers);
-    if (value == FNumBuffers) {
-        return;
-    }
-    CheckChangeWhileOpen();
-    FNumBuffers = value;
-}
-
-int TMMCustomWaveIn::GetBufferSize() const {
-    return TMMCustomSoundComponent::GetBufferSize();
-}
-
-void TMMCustomWaveIn::SetBufferSize(int value) {
-    value = std::max(value, 32);
-    if (value == FBufferSize) {
-        return;
-    }
-    CheckChangeWhileOpen();
-    FAllocator.FreeAllBlocks();
-    TMMCustomSoundComponent::SetBufferSize(value);
-}
-
-void TMMCustomWaveIn::ChooseDevice(TMMDeviceId value) {
-    FProductName = kNoDevice;
-    FDriverVersion = 0;
-    if (FDriver != nullptr && FNumDevs > 0 && value >= -1 && value < FNumDevs) {
-        platform::WAVEINCAPS caps;
-        const MMRESULT result = FDriver->GetDevCaps(value, caps);
-        FLastResult.store(result);
-        if (result == MMSYSERR_NOERROR) {
-            FProductName = caps.szPname;
-            FDriverVersion = caps.vDriverVersion;
-        }
-    }
-    FDeviceID = (value < -1 || value >= FNumDevs) ? -2 : value;
-}
-
-void TMMCustomWaveIn::SetDeviceID(TMMDeviceId value) {
-    CheckChangeWhileOpen();
-    ChooseDevice(value);
-}
-
-void TMMCustomWaveIn::SetProductName(const std::string&) {
-    // The name follows the device; it cannot be set.
-}
-
-void TMMCustomWaveIn::SetCallBackMode(TMMCBMode value) {
-    CheckChangeWhileOpen();
-    if (value == cmCallback && !DirectCallbacksAllowed()) {
-        platform::Dialogs().MessageBox(std::string("\"CallBacks\" are called at interrupt time !") + kLfCr +
-                                           "This is currently only supported under Windows 95",
-                                       "TMMWaveIn", platform::MB_OK);
-        return;
-    }
-    FCallBackMode = value;
-}
-
-void TMMCustomWaveIn::SetPriority(TThreadPriority value) {
-    FPriority = value;
-    std::lock_guard lock(FLock);
-    if (FThreadAlive.load() && FThread != nullptr) {
-        FThread->SetPriority(value);
-    }
-}
 
 void TMMCustomWaveIn::SetMode(TMMMode value) {
     if (value == FMode || (value != mMono && value != mStereo)) {
@@ -360,20 +219,8 @@ bool TMMCustomWaveIn::CanRecordFormat(TMMDeviceId device, const WAVEFORMATEX* fo
 
 // ---- buffers ----
 
-void* TMMCustomWaveIn::AllocateBuffer(std::size_t bytes) {
-    return FAllocator.AllocateFit(GHND, bytes);
-}
-
 void TMMCustomWaveIn::ReleaseBuffers() {
-    for (auto& slot : FBuffers) {
-        TMMBufferHeader* buffer = slot.load();
-        if (buffer == nullptr) {
-            continue;
-        }
-        void* block = buffer;
-        FAllocator.ReleaseBlock(block);
-        slot.store(nullptr);
-    }
+    ReleaseRing();
     ForgetLate();
 }
 
@@ -490,7 +337,7 @@ void TMMCustomWaveIn::WaveInProc(std::uintptr_t handle, UINT msg, DWORD_PTR inst
         break;
     case cmThread:
         if (self->FLink != nullptr) {
-            self->FLink->pendingData.fetch_add(1);
+            self->FLink->pending.fetch_add(1);
             self->FLink->queue.PostQuiet(platform::WIM_DATA, handle, static_cast<LPARAM>(param1));
         }
         break;
@@ -620,38 +467,6 @@ void TMMCustomWaveIn::ForgetLate() {
 
 TMMWaveInThread* TMMCustomWaveIn::CreateWorkerThread(std::shared_ptr<TMMWaveInThread::Link> link) {
     return new TMMWaveInThread(this, std::move(link));
-}
-
-void TMMCustomWaveIn::StartThread() {
-    {
-        std::lock_guard lock(FLock);
-        FThreadAlive.store(true);
-    }
-    FLink = std::make_shared<TMMWaveInThread::Link>();
-    FThread = CreateWorkerThread(FLink);
-    if (FThread == nullptr) {
-        FThreadAlive.store(false);
-        Error(std::string("WaveIn:") + kLfCr + "Could not create thread");
-    }
-    FThread->SetFreeOnTerminate(true);
-    FThread->SetPriority(FPriority);
-    FThread->Resume();
-    if (!FLink->ready.Wait(5000)) {
-        Error(std::string("WaveIn:") + kLfCr + "Could not create thread");
-    }
-}
-
-void TMMCustomWaveIn::StopThread() {
-    if (FThreadAlive.load() && FLink != nullptr && !FLink->dead.load()) {
-        FLink->stop.Set();
-        FLink->queue.Post(platform::WM_NULL);
-        FLink->ready.Wait(5000);
-    }
-    FThreadAlive.store(false);
-    FThread = nullptr; // it frees itself
-    if (FLink != nullptr) {
-        FLink->pendingData.store(0);
-    }
 }
 
 void TMMCustomWaveIn::ThreadFailed(const std::exception& error) {

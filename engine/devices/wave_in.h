@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "engine/devices/wave_device_core.h"
 #include "engine/devices/wave_out.h"
 #include "engine/framework/allocator.h"
 #include "engine/framework/dsp_component.h"
@@ -47,7 +48,7 @@ public:
         platform::SyncEvent ready{platform::SyncEvent::Reset::Auto};
         platform::SyncEvent stop{platform::SyncEvent::Reset::Auto};
         platform::ThreadMessageQueue queue;
-        std::atomic<int> pendingData{0}; // data messages posted and not yet taken
+        std::atomic<int> pending{0}; // data messages posted and not yet taken
         std::atomic<bool> dead{false};
         std::atomic<std::thread::id> id{};
     };
@@ -61,38 +62,21 @@ private:
     std::shared_ptr<Link> link_;
 };
 
-class TMMCustomWaveIn : public TMMCustomSoundComponent {
+class TMMCustomWaveIn : public TMMWaveDeviceCore<TMMCustomSoundComponent, platform::WaveInDevices,
+                                                 platform::WAVEINCAPS, TMMWaveInThread> {
 public:
     explicit TMMCustomWaveIn(TComponent* owner = nullptr);
     ~TMMCustomWaveIn() override;
 
-    // ---- published properties (TMMWaveIn publishes them) ----
-    int NumBuffers() const { return GetNumBuffers(); }
-    void SetNumBuffers(int value) override;
-    int GetNumBuffers() const override { return FNumBuffers; }
-    void SetBufferSize(int value) override;
-    int GetBufferSize() const override;
-    TMMDeviceId DeviceID() const { return GetDeviceID(); }
-    void SetDeviceID(TMMDeviceId value) override;
-    TMMDeviceId GetDeviceID() const override { return FDeviceID; }
-    std::string ProductName() const { return GetProductName(); }
-    void SetProductName(const std::string& value) override;
-    std::string GetProductName() const override { return FProductName; }
-    TMMCBMode CallBackMode() const { return GetCallBackMode(); }
-    void SetCallBackMode(TMMCBMode value) override;
-    TMMCBMode GetCallBackMode() const override { return FCallBackMode; }
+    // ---- published properties (TMMWaveIn publishes them; the device's own in TMMWaveDeviceCore) ----
     TMMMode Mode() const { return FMode; }
     void SetMode(TMMMode value);
     TMMBits BitLength() const { return FBitLength; }
     void SetBitLength(TMMBits value);
     int SampleRate() const { return FSampleRate; }
     void SetSampleRate(int value);
-    TMMTimeFormats TimeFormat() const { return FTimeFormat; }
-    void SetTimeFormat(TMMTimeFormats value) { FTimeFormat = value; }
     std::int32_t MaxRecordTime() const { return FMaxRecordTime; }
     void SetMaxRecordTime(std::int32_t value) { FMaxRecordTime = value; }
-    TThreadPriority Priority() const { return FPriority; }
-    void SetPriority(TThreadPriority value);
 
     TNotifyEvent OnError;
     TNotifyEvent OnOpen;
@@ -103,16 +87,13 @@ public:
     TNotifyEvent OnClose;
 
     // ---- public, unpublished ----
-    int NumDevs() const { return FNumDevs; }
     std::uint8_t State() const { return FState.load(); }
-    DWORD DriverVersion() const { return FDriverVersion; }
-    MMRESULT LastResult() const { return FLastResult.load(); }
     std::int64_t RecordedBytes() const { return FRecordedBytes.load(); }
     std::int64_t MaxRecordBytes() const { return FMaxRecordBytes.load(); }
 
     // ---- the device operations, in slot order ----
     virtual void BindDriverFunctions() = 0;
-    virtual void Error(const std::string& message);
+    void Error(const std::string& message) override;
     virtual void Open();
     virtual void Close();
     virtual void Start();
@@ -132,12 +113,8 @@ public:
     bool PublishesInput() const override { return false; }
 
     // ---- inspection (tests, diagnostics) ----
-    int QueuedBuffers() const { return FQueued.load(); }
-    int InDoneCount() const { return FInDone.load(); }
     bool StopPending() const { return FStopPending.load(); }
     bool CloseDeferred() const { return FCloseDeferred.load(); }
-    // No returned buffer is being handled and none waits for the window or the worker thread.
-    bool CompletionsIdle() const;
     std::int64_t WrapCount() const { return FWrapCount.load(); }
     std::int64_t WrapSize() const { return FWrapSize.load(); }
 
@@ -147,9 +124,8 @@ protected:
     // Asks the bound driver for its devices and chooses device 0; a final class calls it once it
     // has bound its driver.
     void InitDevices();
-    // Seams for failures the system rarely gives.
-    virtual void* AllocateBuffer(std::size_t bytes);
-    virtual TMMWaveInThread* CreateWorkerThread(std::shared_ptr<TMMWaveInThread::Link> link);
+    TMMWaveInThread* CreateWorkerThread(std::shared_ptr<TMMWaveInThread::Link> link) override;
+    platform::WaveInDevices* DeviceService() override { return FDriver; }
 
 private:
     friend class TMMWaveInThread;
@@ -157,22 +133,10 @@ private:
                            DWORD_PTR param2);
     LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam);
 
-    bool IsOpen() const { return (FState.load() & wisOpened) != 0; }
     bool IsStartedState() const { return (FState.load() & wisStarted) != 0; }
     bool IsPaused() const { return (FState.load() & wisPaused) != 0; }
-    void AddState(std::uint8_t flags);
-    void RemoveState(std::uint8_t flags);
-    void SetState(std::uint8_t bits);
-    void Changed();
-    void WaitWhile(const std::function<bool()>& condition, int steps, int stepMs);
-    void Fire(const TNotifyEvent& event);
-    void Check(MMRESULT result, const char* prefix);
-    std::string ErrorText(MMRESULT result);
-    void CheckChangeWhileOpen();
-    void ChooseDevice(TMMDeviceId value);
     void BuildFormat();
     bool CanRecordFormat(TMMDeviceId device, const WAVEFORMATEX* format);
-    int RoutedPending() const;
 
     // The steps the operations end in.
     void OpenChain();
@@ -192,33 +156,16 @@ private:
     void TrackPosition();
     DWORD DevicePosition();
     void ReleaseBuffers();
-    void StartThread();
-    void StopThread();
     void ThreadFailed(const std::exception& error);
 
-    int FNumDevs = 0;
-    int FNumBuffers = 10;
-    TMMDeviceId FDeviceID = 0;
-    std::string FProductName;
-    DWORD FDriverVersion = 0;
-    TMMCBMode FCallBackMode = cmWindow;
     TMMMode FMode = mMono;
     TMMBits FBitLength = b8Bit;
     int FSampleRate = 11025;
-    TMMTimeFormats FTimeFormat = tfByte;
     std::int32_t FMaxRecordTime = -1;
-    TThreadPriority FPriority = tpHigher;
 
-    std::atomic<std::uint8_t> FState{wisClosed};
     std::atomic<platform::HWAVEIN> FHandle{0};
     std::unique_ptr<platform::MessageWindow> FWindow;
-    std::atomic<MMRESULT> FLastResult{MMSYSERR_NOERROR};
-    TMMAllocator FAllocator;
-    std::array<std::atomic<TMMBufferHeader*>, MaxBuffers> FBuffers{};
     std::atomic<int> FRingIndex{0};
-    std::atomic<int> FQueued{0};
-    std::atomic<int> FInDone{0};
-    std::atomic<int> FWindowPending{0};
     std::atomic<bool> FStopping{false};
     std::atomic<bool> FResetting{false};
     std::atomic<bool> FStopPending{false};
@@ -235,14 +182,6 @@ private:
     std::atomic<DWORD> FLastDevicePos{0};
     std::atomic<std::int64_t> FWrapCount{0};
     std::atomic<std::int64_t> FWrapSize{0};
-
-    std::shared_ptr<TMMWaveInThread::Link> FLink;
-    TMMWaveInThread* FThread = nullptr;
-    std::atomic<bool> FThreadAlive{false};
-    std::recursive_mutex FLock;
-    std::mutex FWaitMutex;
-    std::condition_variable FWaitChanged;
-    std::atomic<int> FWaiters{0};
 };
 
 class TMMWaveIn : public TMMCustomWaveIn {

@@ -79,7 +79,7 @@ void TMMWaveOutThread::Execute() {
             platform::ThreadMessageQueue::Message m{};
             while (link->queue.Peek(m)) {
                 if (m.msg == platform::WOM_DONE) {
-                    link->pendingDone.fetch_sub(1);
+                    link->pending.fetch_sub(1);
                 }
             }
             link->flush.ResetEvent();
@@ -94,7 +94,7 @@ void TMMWaveOutThread::Execute() {
             continue; // a wake-up for the events
         }
         // Taken off the count first: the completion decides whether the stream has ended.
-        link->pendingDone.fetch_sub(1);
+        link->pending.fetch_sub(1);
         try {
             if (m.wParam == waveOut_->FHandle.load() && !waveOut_->FStopping.load()) {
                 waveOut_->BufferDone(reinterpret_cast<PWaveHdr>(m.lParam));
@@ -113,10 +113,7 @@ void TMMWaveOutThread::Execute() {
 TMMWaveOut::TMMWaveOut(TComponent* owner) : TMMWaveOut(owner, platform::WaveOut()) {}
 
 TMMWaveOut::TMMWaveOut(TComponent* owner, platform::WaveOutDevices& devices)
-    : TMMCustomWaveOutComponent(owner), FDevices(devices) {
-    for (auto& b : FBuffers) {
-        b.store(nullptr);
-    }
+    : TMMWaveDeviceCore(owner, {"TMMWaveOut", "WaveOut:", kNoDevice}), FDevices(devices) {
     FNumDevs = static_cast<int>(FDevices.GetNumDevs());
     ChooseDevice(0);
 }
@@ -141,141 +138,12 @@ TMMWaveOut::~TMMWaveOut() {
 
 // ---- helpers ----
 
-void TMMWaveOut::Fire(const TNotifyEvent& event) {
-    if (event) {
-        event(this);
-    }
-}
-
 void TMMWaveOut::Error(const std::string& message) {
     Fire(OnError);
     throw EMMWaveOutError(message);
 }
 
-std::string TMMWaveOut::ErrorText(MMRESULT result) {
-    std::string text;
-    if (FDevices.GetErrorText(result, text) != MMSYSERR_NOERROR || text.empty()) {
-        text = "Specified error number is out of range (unknown error)";
-    }
-    if (text.size() > 255) {
-        text.resize(255);
-    }
-    return text;
-}
-
-void TMMWaveOut::Check(MMRESULT result, const char* prefix) {
-    FLastResult.store(result);
-    if (result != MMSYSERR_NOERROR) {
-        Error(std::string(prefix) + kLfCr + ErrorText(result));
-    }
-}
-
-void TMMWaveOut::CheckChangeWhileOpen() {
-    if (IsOpen()) {
-        Error("Change to property while device was open");
-    }
-}
-
-void TMMWaveOut::Changed() {
-    // Sequentially consistent with the waiter's count: either the waiter sees the change when it
-    // looks at its condition, or this side sees the waiter and wakes it.
-    if (FWaiters.load() > 0) {
-        { std::lock_guard lock(FWaitMutex); }
-        FWaitChanged.notify_all();
-    }
-}
-
-void TMMWaveOut::WaitWhile(const std::function<bool()>& condition, int steps, int stepMs) {
-    // The bound is the one of `steps` checks `stepMs` apart; the wait ends as soon as the
-    // condition turns false.
-    std::unique_lock lock(FWaitMutex);
-    FWaiters.fetch_add(1);
-    FWaitChanged.wait_for(lock, std::chrono::milliseconds(std::int64_t{steps} * stepMs),
-                          [&condition] { return !condition(); });
-    FWaiters.fetch_sub(1);
-}
-
-int TMMWaveOut::RoutedPending() const {
-    // A thread that died takes nothing from its queue any more.
-    const int posted = (FLink != nullptr && !FLink->dead.load()) ? FLink->pendingDone.load() : 0;
-    return posted + FWindowPending.load();
-}
-
-bool TMMWaveOut::CompletionsIdle() const {
-    return FInDone.load() == 0 && RoutedPending() <= 0;
-}
-
 // ---- properties ----
-
-void TMMWaveOut::SetNumBuffers(int value) {
-    if (value <= 1) {
-        return;
-    }
-    value = std::min(value, MaxBuffers);
-    if (value == FNumBuffers) {
-        return;
-    }
-    CheckChangeWhileOpen();
-    FNumBuffers = value;
-}
-
-int TMMWaveOut::GetBufferSize() const {
-    return TMMCustomWaveOutComponent::GetBufferSize();
-}
-
-void TMMWaveOut::SetBufferSize(int value) {
-    value = std::max(value, 32);
-    if (value == FBufferSize) {
-        return;
-    }
-    CheckChangeWhileOpen();
-    // Blocks of the old size would only be handed out for smaller requests: give them back.
-    FAllocator.FreeAllBlocks();
-    TMMCustomWaveOutComponent::SetBufferSize(value);
-}
-
-void TMMWaveOut::ChooseDevice(TMMDeviceId value) {
-    FProductName = kNoDevice;
-    FDriverVersion = 0;
-    if (FNumDevs > 0 && value >= -1 && value < FNumDevs) {
-        platform::WAVEOUTCAPS caps;
-        MMRESULT result = FDevices.GetDevCaps(value, caps);
-        FLastResult.store(result);
-        if (result == MMSYSERR_NOERROR) {
-            FProductName = caps.szPname;
-            FDriverVersion = caps.vDriverVersion;
-        }
-    }
-    FDeviceID = (value < -1 || value >= FNumDevs) ? -2 : value;
-}
-
-void TMMWaveOut::SetDeviceID(TMMDeviceId value) {
-    CheckChangeWhileOpen();
-    ChooseDevice(value);
-}
-
-void TMMWaveOut::SetProductName(const std::string&) {
-    // The name follows the device; it cannot be set.
-}
-
-void TMMWaveOut::SetCallBackMode(TMMCBMode value) {
-    CheckChangeWhileOpen();
-    if (value == cmCallback && !DirectCallbacksAllowed()) {
-        platform::Dialogs().MessageBox(std::string("\"CallBacks\" are called at interrupt time !") + kLfCr +
-                                           "This is currently only supported under Windows 95",
-                                       "TMMWaveOut", platform::MB_OK);
-        return;
-    }
-    FCallBackMode = value;
-}
-
-void TMMWaveOut::SetPriority(TThreadPriority value) {
-    FPriority = value;
-    std::lock_guard lock(FLock);
-    if (FThreadAlive.load() && FThread != nullptr) {
-        FThread->SetPriority(value);
-    }
-}
 
 void TMMWaveOut::SetPWaveFormat(const WAVEFORMATEX* format) {
     if (format != PWaveFormat() && IsOpen()) {
@@ -345,10 +213,6 @@ void TMMWaveOut::QueueBuffer(TMMBufferHeader* buffer) {
     buffer->wh.dwBytesRecorded = buffer->SavedBytes;
 }
 
-void* TMMWaveOut::AllocateBuffer(std::size_t bytes) {
-    return FAllocator.AllocateFit(GHND, bytes);
-}
-
 TMMBufferHeader* TMMWaveOut::EnsureBuffer(int index) {
     TMMBufferHeader* buffer = FBuffers[static_cast<std::size_t>(index)].load();
     if (buffer == nullptr) {
@@ -370,15 +234,7 @@ void TMMWaveOut::ReleaseBuffers() {
     for (auto& on : FOnDevice) {
         on.store(false);
     }
-    for (auto& slot : FBuffers) {
-        TMMBufferHeader* buffer = slot.load();
-        if (buffer == nullptr) {
-            continue;
-        }
-        void* block = buffer;
-        FAllocator.ReleaseBlock(block);
-        slot.store(nullptr);
-    }
+    ReleaseRing();
 }
 
 // ---- position ----
@@ -475,7 +331,7 @@ void TMMWaveOut::WaveOutProc(std::uintptr_t handle, UINT msg, DWORD_PTR instance
         break;
     case cmThread:
         if (self->FLink != nullptr) {
-            self->FLink->pendingDone.fetch_add(1);
+            self->FLink->pending.fetch_add(1);
             self->FLink->queue.PostQuiet(platform::WOM_DONE, handle, static_cast<LPARAM>(param1));
         }
         break;
@@ -627,38 +483,6 @@ void TMMWaveOut::FinishCompletion() {
 
 TMMWaveOutThread* TMMWaveOut::CreateWorkerThread(std::shared_ptr<TMMWaveOutThread::Link> link) {
     return new TMMWaveOutThread(this, std::move(link));
-}
-
-void TMMWaveOut::StartThread() {
-    {
-        std::lock_guard lock(FLock);
-        FThreadAlive.store(true);
-    }
-    FLink = std::make_shared<TMMWaveOutThread::Link>();
-    FThread = CreateWorkerThread(FLink);
-    if (FThread == nullptr) {
-        FThreadAlive.store(false);
-        Error(std::string("WaveOut:") + kLfCr + "Could not create thread");
-    }
-    FThread->SetFreeOnTerminate(true);
-    FThread->SetPriority(FPriority);
-    FThread->Resume();
-    if (!FLink->ready.Wait(5000)) {
-        Error(std::string("WaveOut:") + kLfCr + "Could not create thread");
-    }
-}
-
-void TMMWaveOut::StopThread() {
-    if (FThreadAlive.load() && FLink != nullptr && !FLink->dead.load()) {
-        FLink->stop.Set();
-        FLink->queue.Post(platform::WM_NULL);
-        FLink->ready.Wait(5000);
-    }
-    FThreadAlive.store(false);
-    FThread = nullptr; // it frees itself
-    if (FLink != nullptr) {
-        FLink->pendingDone.store(0); // what was left in its queue is gone with it
-    }
 }
 
 void TMMWaveOut::ThreadFailed(const std::exception& error) {

@@ -19,6 +19,7 @@
 #include <string>
 #include <thread>
 
+#include "engine/devices/wave_device_core.h"
 #include "engine/framework/allocator.h"
 #include "engine/framework/dsp_component.h"
 #include "engine/framework/errors.h"
@@ -30,8 +31,6 @@
 namespace tunefold {
 
 TUNEFOLD_ERROR_CLASS(EMMWaveOutError, EMMError);
-
-constexpr int MaxBuffers = 500;
 
 // The device's state: a set of these flags in one byte.
 enum TMMWaveOutStates : std::uint8_t { wosClosed = 1, wosOpened = 2, wosPlaying = 4, wosPaused = 8 };
@@ -56,12 +55,6 @@ struct WaveOutUi {
 };
 WaveOutUi& WaveOutUserInterface();
 
-// Whether the system runs device notifications where the chain may be driven from them. Nothing
-// here calls them at interrupt time, but the mode is refused by default as it always was outside
-// the one system that offered it; tests and tools that want the direct route switch it on.
-void SetDirectCallbacksAllowed(bool allowed);
-bool DirectCallbacksAllowed();
-
 // The product name of a device; empty when `deviceId` is not in -1 .. count-1 or the query fails.
 std::string WaveOutDeviceName(TMMDeviceId deviceId);
 
@@ -76,7 +69,7 @@ public:
         platform::SyncEvent flush{platform::SyncEvent::Reset::Manual};
         platform::SyncEvent flushed{platform::SyncEvent::Reset::Auto}; // the flush has been done
         platform::ThreadMessageQueue queue;
-        std::atomic<int> pendingDone{0}; // done messages posted and not yet taken
+        std::atomic<int> pending{0}; // done messages posted and not yet taken
         std::atomic<bool> dead{false};
         std::atomic<std::thread::id> id{};
     };
@@ -104,30 +97,15 @@ public:
     virtual void Stop() = 0;
 };
 
-class TMMWaveOut : public TMMCustomWaveOutComponent {
+class TMMWaveOut : public TMMWaveDeviceCore<TMMCustomWaveOutComponent, platform::WaveOutDevices,
+                                            platform::WAVEOUTCAPS, TMMWaveOutThread> {
 public:
     explicit TMMWaveOut(TComponent* owner = nullptr);
     // On a given wave output service rather than the process's (tools, and tests of a backend).
     TMMWaveOut(TComponent* owner, platform::WaveOutDevices& devices);
     ~TMMWaveOut() override;
 
-    // ---- published properties ----
-    int NumBuffers() const { return GetNumBuffers(); }
-    void SetNumBuffers(int value) override;
-    int GetNumBuffers() const override { return FNumBuffers; }
-    void SetBufferSize(int value) override;
-    int GetBufferSize() const override;
-    TMMDeviceId DeviceID() const { return GetDeviceID(); }
-    void SetDeviceID(TMMDeviceId value) override;
-    TMMDeviceId GetDeviceID() const override { return FDeviceID; }
-    std::string ProductName() const { return GetProductName(); }
-    void SetProductName(const std::string& value) override;
-    std::string GetProductName() const override { return FProductName; }
-    TMMCBMode CallBackMode() const { return GetCallBackMode(); }
-    void SetCallBackMode(TMMCBMode value) override;
-    TMMCBMode GetCallBackMode() const override { return FCallBackMode; }
-    TMMTimeFormats TimeFormat() const { return FTimeFormat; }
-    void SetTimeFormat(TMMTimeFormats value) { FTimeFormat = value; }
+    // ---- published properties (the device's own in TMMWaveDeviceCore) ----
     bool Looping() const { return FLooping; }
     void SetLooping(bool value) { FLooping = value; }
     std::uint16_t LoopCount() const { return FLoopCount; }
@@ -136,8 +114,6 @@ public:
     void SetShowHourGlass(bool value) { FShowHourGlass = value; }
     bool Mapped() const { return FMapped; }
     void SetMapped(bool value) { FMapped = value; }
-    TThreadPriority Priority() const { return FPriority; }
-    void SetPriority(TThreadPriority value);
 
     TNotifyEvent OnError;
     TNotifyEvent OnOpen;
@@ -150,10 +126,7 @@ public:
     TMMBufferEvent OnBufferFilled;
 
     // ---- public, unpublished ----
-    int NumDevs() const { return FNumDevs; }
     TMMWaveOutState State() const { return TMMWaveOutState(FState.load()); }
-    DWORD DriverVersion() const { return FDriverVersion; }
-    MMRESULT LastResult() const { return FLastResult; }
 
     // ---- the device operations ----
     std::int64_t Position() override;
@@ -164,7 +137,7 @@ public:
     void Pause() override;
     void Restart() override;
     void Stop() override;
-    virtual void Error(const std::string& message);
+    void Error(const std::string& message) override;
 
     // ---- stage virtuals ----
     void SetPWaveFormat(const WAVEFORMATEX* format) override;
@@ -178,19 +151,13 @@ public:
     void BufferLoad(PWaveHdr lpWaveHdr, bool& MoreBuffers) override;
 
     // ---- inspection (tests, diagnostics) ----
-    int QueuedBuffers() const { return FQueued.load(); }
-    int InDoneCount() const { return FInDone.load(); }
     int BuffersInUse() const { return FBuffersInUse.load(); }
     bool StopPending() const { return FStopPending.load(); }
     bool CloseDeferred() const { return FCloseDeferred.load(); }
-    // No completion is being handled and none is waiting for the worker thread.
-    bool CompletionsIdle() const;
 
 protected:
-    // Seams for failures the system rarely gives: a refused buffer allocation, a thread that
-    // cannot be made.
-    virtual void* AllocateBuffer(std::size_t bytes);
-    virtual TMMWaveOutThread* CreateWorkerThread(std::shared_ptr<TMMWaveOutThread::Link> link);
+    TMMWaveOutThread* CreateWorkerThread(std::shared_ptr<TMMWaveOutThread::Link> link) override;
+    platform::WaveOutDevices* DeviceService() override { return &FDevices; }
 
 private:
     friend class TMMWaveOutThread;
@@ -198,24 +165,8 @@ private:
                             DWORD_PTR param2);
     LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam);
 
-    bool IsOpen() const { return State().Contains(wosOpened); }
     bool IsPlaying() const { return State().Contains(wosPlaying); }
     bool IsPaused() const { return State().Contains(wosPaused); }
-    void AddState(std::uint8_t flags) {
-        FState.fetch_or(flags);
-        Changed();
-    }
-    void RemoveState(std::uint8_t flags) {
-        FState.fetch_and(static_cast<std::uint8_t>(~flags));
-        Changed();
-    }
-    void SetState(std::uint8_t bits) {
-        FState.store(bits);
-        Changed();
-    }
-    // Wakes a WaitWhile after a change to what it may be waiting for (the state, the queued and
-    // in-completion counts, the reset flag).
-    void Changed();
     void MarkOnDevice(TMMBufferHeader* buffer, bool on) {
         for (std::size_t i = 0; i < FBuffers.size(); ++i) {
             if (FBuffers[i].load() == buffer) {
@@ -224,57 +175,30 @@ private:
             }
         }
     }
-    void Fire(const TNotifyEvent& event);
-    // Raises "<prefix>:" LF CR "<device text>" when `result` is a failure.
-    void Check(MMRESULT result, const char* prefix);
-    std::string ErrorText(MMRESULT result);
-    void CheckChangeWhileOpen();
-    void ChooseDevice(TMMDeviceId value);
 
     void BufferDone(PWaveHdr lpWaveHdr);
     void FinishCompletion();
     // Drops the done messages still waiting on the window's or the thread's queue.
     void DiscardRoutedCompletions();
-    // Done messages routed to the window or the worker thread and not yet taken from there.
-    int RoutedPending() const;
     std::int32_t LoadBuffer(TMMBufferHeader* buffer);
     void QueueBuffer(TMMBufferHeader* buffer);
     TMMBufferHeader* EnsureBuffer(int index);
     void ReleaseBuffers();
     DWORD DevicePosition();
-    void StartThread();
-    void StopThread();
-    // Waits while `condition` holds, at most steps x stepMs milliseconds.
-    void WaitWhile(const std::function<bool()>& condition, int steps, int stepMs);
     void ThreadFailed(const std::exception& error);
 
     platform::WaveOutDevices& FDevices;
-    int FNumDevs = 0;
-    int FNumBuffers = 10;
-    TMMDeviceId FDeviceID = 0;
-    std::string FProductName;
-    DWORD FDriverVersion = 0;
-    TMMCBMode FCallBackMode = cmWindow;
-    TMMTimeFormats FTimeFormat = tfByte;
     bool FLooping = false;
     std::uint16_t FLoopCount = 0;
     bool FShowHourGlass = true;
     bool FMapped = false;
-    TThreadPriority FPriority = tpHigher;
 
-    std::atomic<std::uint8_t> FState{wosClosed};
     std::atomic<platform::HWAVEOUT> FHandle{0};
     std::unique_ptr<platform::MessageWindow> FWindow;
-    std::atomic<MMRESULT> FLastResult{MMSYSERR_NOERROR};
-    TMMAllocator FAllocator;
-    std::array<std::atomic<TMMBufferHeader*>, MaxBuffers> FBuffers{};
     // The buffer was written to the device since the last stop (its done flag is to come).
     std::array<std::atomic<bool>, MaxBuffers> FOnDevice{};
     std::atomic<int> FRingIndex{0};
     std::atomic<int> FBuffersInUse{0};
-    std::atomic<int> FQueued{0};
-    std::atomic<int> FInDone{0};
-    std::atomic<int> FWindowPending{0}; // done messages posted to the hidden window, not yet taken
     std::atomic<bool> FMoreBuffers{false};
     std::atomic<bool> FStopping{false};
     std::atomic<bool> FResetting{false};
@@ -291,14 +215,6 @@ private:
     std::atomic<DWORD> FLastDevicePos{0};
     std::atomic<std::int64_t> FWrapCount{0};
     std::atomic<std::int64_t> FWrapSize{0};
-
-    std::shared_ptr<TMMWaveOutThread::Link> FLink;
-    TMMWaveOutThread* FThread = nullptr;
-    std::atomic<bool> FThreadAlive{false};
-    std::recursive_mutex FLock;
-    std::mutex FWaitMutex;
-    std::condition_variable FWaitChanged;
-    std::atomic<int> FWaiters{0};
 };
 
 } // namespace tunefold
