@@ -360,6 +360,19 @@ void EqualizerWindow::paintEvent(QPaintEvent*) {
     p.drawText(words.translated(1, 21), Qt::AlignLeft, QStringLiteral("Equalizer"));
     p.setPen(QColor(0x70, 0x76, 0x80));
     p.drawText(words.translated(0, 20), Qt::AlignLeft, QStringLiteral("Equalizer"));
+
+    // The face's words under the switch and the knob, as on the main window's face.
+    font.setPixelSize(8);
+    p.setFont(font);
+    const auto engrave = [&p](QRect box, const QString& text) {
+        p.setPen(QColor(0x0c, 0x0d, 0x0f));
+        p.drawText(box.translated(1, 1), Qt::AlignHCenter | Qt::AlignTop, text);
+        p.setPen(QColor(0x9a, 0xa0, 0xaa));
+        p.drawText(box, Qt::AlignHCenter | Qt::AlignTop, text);
+    };
+    engrave(QRect(kSwitchWell.left() - 10, kSwitchWell.bottom() + 3, kSwitchWell.width() + 20, 10),
+            QStringLiteral("POWER"));
+    engrave(QRect(kKnobCentre.x() - 30, kKnobCentre.y() + 37, 60, 10), QStringLiteral("OUTPUT"));
 }
 
 void EqualizerWindow::keyPressEvent(QKeyEvent* event) {

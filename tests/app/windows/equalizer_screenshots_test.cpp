@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <QBuffer>
+#include <QGuiApplication>
+#include <QScreen>
 
 #include <filesystem>
 #include <string>
@@ -18,16 +20,7 @@
 namespace tunefold::test {
 namespace {
 
-bool SaveShaped(QWidget& w, const std::string& name) {
-    QImage image = Render(w, 1.0).convertToFormat(QImage::Format_ARGB32);
-    const QRegion mask = w.mask();
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x) {
-            if (!mask.isEmpty() && !mask.contains(QPoint(x, y))) {
-                image.setPixel(x, y, qRgba(0, 0, 0, 0));
-            }
-        }
-    }
+bool SavePng(const QImage& image, const std::string& name) {
     std::filesystem::create_directories(ScreenshotDir());
     QByteArray bytes;
     QBuffer buffer(&bytes);
@@ -39,6 +32,20 @@ bool SaveShaped(QWidget& w, const std::string& name) {
         (ScreenshotDir() / name).string(),
         std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())),
         platform::ReplaceOptions{.mode = -1, .tempPath = {}, .sync = false});
+}
+
+// The window as the desktop shows it: what its mask cuts away is transparent.
+bool SaveShaped(QWidget& w, const std::string& name) {
+    QImage image = Render(w, 1.0).convertToFormat(QImage::Format_ARGB32);
+    const QRegion mask = w.mask();
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            if (!mask.isEmpty() && !mask.contains(QPoint(x, y))) {
+                image.setPixel(x, y, qRgba(0, 0, 0, 0));
+            }
+        }
+    }
+    return SavePng(image, name);
 }
 
 class EqualizerScreenshots : public EqualizerWindowsFixture {};
@@ -90,6 +97,20 @@ TEST_F(EqualizerScreenshots, CurveAfterADragAndEverySpectrumKindWhilePlaying) {
             << names[kind] << ": " << Eq().Spectrum().InvalidateCount() - from << " invalidations, loudest "
             << Eq().Spectrum().LoudestValue() << ", playing " << Playing();
         ASSERT_TRUE(SaveShaped(w, std::string("equalizer_spectrum_") + names[kind] + ".png"));
+    }
+
+    // On a real X server: both windows as the desktop shows them, the equalizer sitting on the
+    // main window.
+    if (QGuiApplication::platformName() == QLatin1String("xcb")) {
+        main->move(100, 400);
+        main->show();
+        w.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+        QTest::qWait(300); // let both paint once more
+        const QImage desk = QGuiApplication::primaryScreen()
+                                ->grabWindow(0, 90, 400 - 182 + 1 - 10, 567, 182 * 2 + 19)
+                                .toImage();
+        ASSERT_TRUE(SavePng(desk, "equalizer_above_main.png"));
     }
 }
 
