@@ -14,6 +14,7 @@
 #include "app/controls/rotary_wheel.h"
 #include "app/windows/player_menu.h"
 #include "equalizer_windows.h"
+#include "platform/message_loop.h"
 #include "platform/virtual/virtual_wave_in.h"
 #include "qt/qt_test_support.h"
 
@@ -228,6 +229,31 @@ TEST_F(EqualizerWindows, TheCdSwitchWithThePlayerStoppedOnlyRelinksAndStartsBoth
     EXPECT_EQ(Player().ActiveSource(), 1);
     EXPECT_EQ(Player().Chain().Volume().Input(), &Player().Chain().Converter());
     EXPECT_EQ(w.Label5->CurrentColor(), filePlayer);
+}
+
+TEST_F(EqualizerWindows, TheOutputWheelTurnsTheMasterVolumeAndFollowsOtherProgramsWhileThePanelIsOn) {
+    CreateEqualizer();
+    windows::EqualizerWindow& w = *eqWindow;
+    auto& mixer = platform::VirtualMixer::Instance();
+    EXPECT_FALSE(w.MMMixerWheel1->isEnabled());
+    Click(*w.VrSwitch1);
+    ASSERT_TRUE(w.MMMixerWheel1->isEnabled());
+    EXPECT_EQ(w.MMMixerWheel1->Max(), Eq().MixerWheel().Max());
+
+    // Another program sets the master volume: the knob moves.
+    mixer.ExternalChange(0, 1, {20000, 20000});
+    platform::MessageLoop::Gui().ProcessMessages();
+    EXPECT_EQ(w.MMMixerWheel1->Value(), Eq().MixerWheel().Value());
+    const int moved = w.MMMixerWheel1->Value();
+    EXPECT_GT(moved, 0);
+    // Turned here: the sound card's volume follows.
+    w.MMMixerWheel1->SetValue(moved / 2);
+    platform::MessageLoop::Gui().ProcessMessages();
+    EXPECT_NEAR(static_cast<double>(mixer.Values(0, 1)[0]), 10000.0, 700.0);
+    EXPECT_EQ(w.MMMixerWheel1->Value(), moved / 2);
+
+    Click(*w.VrSwitch1);
+    EXPECT_FALSE(w.MMMixerWheel1->isEnabled());
 }
 
 TEST_F(EqualizerWindows, EveryShowingWithoutAFullDuplexDeviceSaysSoInTwoLinesForStereoOneForMono) {

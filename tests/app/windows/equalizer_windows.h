@@ -7,6 +7,7 @@
 
 #include "app/logic/program_folder.h"
 #include "app/windows/equalizer_window.h"
+#include "platform/virtual/virtual_mixer.h"
 #include "player_windows.h"
 
 namespace tunefold::test {
@@ -22,6 +23,7 @@ protected:
         PlayerWindowsFixture::TearDown();
     }
     void CreateEqualizer(bool withSkin = true) {
+        platform::VirtualMixer::Instance().ResetAll();
         if (withSkin) {
             ASSERT_TRUE(SeedProgramFolder(folder.string()));
         }
