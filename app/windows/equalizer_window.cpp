@@ -3,6 +3,7 @@
 #include <QContextMenuEvent>
 #include <QKeyEvent>
 #include <QLinearGradient>
+#include <QMouseEvent>
 #include <QPainter>
 
 #include "app/controls/caption_strip.h"
@@ -373,6 +374,28 @@ void EqualizerWindow::paintEvent(QPaintEvent*) {
     engrave(QRect(kSwitchWell.left() - 10, kSwitchWell.bottom() + 3, kSwitchWell.width() + 20, 10),
             QStringLiteral("POWER"));
     engrave(QRect(kKnobCentre.x() - 30, kKnobCentre.y() + 37, 60, 10), QStringLiteral("OUTPUT"));
+}
+
+// The face moves the window, as the main window's does.
+void EqualizerWindow::mousePressEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton) {
+        event->ignore();
+        return;
+    }
+    dragging_ = true;
+    dragOffset_ = event->globalPosition().toPoint() - frameGeometry().topLeft();
+}
+
+void EqualizerWindow::mouseMoveEvent(QMouseEvent* event) {
+    if (dragging_) {
+        move(event->globalPosition().toPoint() - dragOffset_);
+    }
+}
+
+void EqualizerWindow::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton) {
+        dragging_ = false;
+    }
 }
 
 void EqualizerWindow::keyPressEvent(QKeyEvent* event) {

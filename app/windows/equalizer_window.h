@@ -6,6 +6,7 @@
 #pragma once
 
 #include <QImage>
+#include <QPoint>
 #include <QWidget>
 
 #include <array>
@@ -78,6 +79,9 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     void showEvent(QShowEvent* event) override;
@@ -99,6 +103,8 @@ private:
     std::uint32_t gradientEnd_ = 0;
     std::uint32_t panelBevel_ = 0;
     bool applying_ = false;
+    bool dragging_ = false; // the face is being dragged with the left button
+    QPoint dragOffset_;     // the press point relative to the window's top left
 };
 
 } // namespace tunefold::windows

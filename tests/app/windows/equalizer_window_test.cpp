@@ -78,6 +78,13 @@ TEST_F(EqualizerWindows, IsShapedCaptionedSitsAboveTheMainWindowAndEscapeAndClos
     EXPECT_TRUE(main->Menu().ShowEqualizer1->isChecked());
     EXPECT_TRUE(main->Menu().HideDesktop1->isEnabled());
 
+    // The face drags the window, as the main window's does.
+    Press(w, {470, 60});
+    Move(w, {480, 70});
+    Release(w, {480, 70});
+    EXPECT_EQ(w.pos(), QPoint(110, 400 - 182 + 11));
+    w.move(100, 400 - 182 + 1);
+
     // Escape hides both windows.
     QTest::keyClick(&w, Qt::Key_Escape);
     EXPECT_FALSE(main->isVisible());
