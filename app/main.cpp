@@ -1,6 +1,7 @@
 // The composition root of the Qt program: the application with its default handler, the platform
 // services (the Qt dialogs), the message loop driven from Qt's event loop, then the windows in the
-// order the player creates them: the main window (shown), the desktop cover, the compact panel.
+// order the player creates them: the main window (shown), the desktop cover, the compact panel, the
+// equalizer window (shown above the main window once that has its place).
 //
 //   tunefold [FILE]         opens FILE once the main window is first shown (the power goes on)
 //   tunefold --play FILE    also starts playing it
@@ -18,6 +19,7 @@
 #include "app/qt/qt_dialogs.h"
 #include "app/windows/compact_panel.h"
 #include "app/windows/desktop_cover.h"
+#include "app/windows/equalizer_window.h"
 #include "app/windows/main_window.h"
 #include "platform/paths.h"
 #include "platform/services.h"
@@ -91,13 +93,20 @@ public:
         top = window_.y();
     }
     void StopAutoAdvance() override { window_.Player().SetAutoAdvance(false); }
-    // The loaded colours onto the windows (SetColors).
-    void ApplyColours() { window_.SetColourSlots(slots_); }
+    // The loaded colours onto the windows (SetColors, SetEqColors).
+    void ApplyColours() {
+        window_.SetColourSlots(slots_);
+        if (equalizer_ != nullptr) {
+            equalizer_->SetEqColors(slots_);
+        }
+    }
+    void SetEqualizer(tunefold::windows::EqualizerWindow* equalizer) { equalizer_ = equalizer; }
 
 private:
     tunefold::windows::MainWindow& window_;
     tunefold::platform::WindowHandle handle_;
     tunefold::TColourSlots slots_;
+    tunefold::windows::EqualizerWindow* equalizer_ = nullptr;
 };
 
 tunefold::TWorkArea WorkArea(const QWidget& window) {
@@ -154,11 +163,10 @@ int main(int argc, char** argv) {
     mainWindow.SetCompanions(&compact, &cover);
 
     tunefold::TFilePlayer& player = mainWindow.Player();
-    // The equalizer's stage and curve (normal.eq0, written back at the end); its window of its own
-    // is still to come.
-    tunefold::TEqualizerWindow noEqualizerWindow;
-    tunefold::TEqualizerController equalizer(player, noEqualizerWindow, programFolder);
-    player.SetEqualizerSide(&equalizer);
+    // The equalizer window: its stage and curve (normal.eq0, written back at the end), shown above
+    // the main window once that has its place.
+    tunefold::windows::EqualizerWindow equalizerWindow(mainWindow, programFolder);
+    tunefold::TEqualizerController& equalizer = equalizerWindow.Controller();
 
     // The main window's handle for later starts: their files arrive here, on the GUI thread.
     auto endpoint =
@@ -181,6 +189,7 @@ int main(int argc, char** argv) {
             mainWindow.activateWindow();
         });
     SettingsTarget target(mainWindow, endpoint ? endpoint->Handle() : 0);
+    target.SetEqualizer(&equalizerWindow);
     tunefold::TMainSettings settings(programFolder);
 
     // The main window's first show runs once the event loop turns, after the other windows exist.
@@ -196,6 +205,7 @@ int main(int argc, char** argv) {
                                                  settings.StoredLeft(), settings.StoredTop(), left, top);
         mainWindow.move(left, top);
         compact.PlaceAtTopRight(); // on the screen that holds the main window, whatever it was before
+        equalizerWindow.show();
         if (start.file.empty()) {
             return;
         }
@@ -211,7 +221,6 @@ int main(int argc, char** argv) {
     };
     compact.show();
     const int status = QApplication::exec();
-    player.SetEqualizerSide(nullptr);
     mainWindow.SetCompanions(nullptr, nullptr);
     return status;
 }

@@ -1,4 +1,5 @@
 #include "app/controls/face_button.h"
+#include "app/controls/lit_label.h"
 
 #include <QEvent>
 #include <QMouseEvent>
@@ -127,6 +128,13 @@ void FaceButton::PaintKey(QPainter& p) const {
     PaintSymbol(p, box);
 }
 
+void FaceButton::SetLettering(const QString& text) {
+    if (lettering_ != text) {
+        lettering_ = text;
+        update();
+    }
+}
+
 void FaceButton::PaintSymbol(QPainter& p, QRect box) const {
     const QColor c = isEnabled() ? symbolColor_ : QColor(0x5a, 0x5e, 0x66);
     const int h = std::min(box.height(), 10);
@@ -151,6 +159,11 @@ void FaceButton::PaintSymbol(QPainter& p, QRect box) const {
     };
     switch (symbol_) {
     case Symbol::None:
+        if (!lettering_.isEmpty()) {
+            p.setRenderHint(QPainter::Antialiasing, false);
+            const int w = DotTextWidth(lettering_);
+            DrawDotText(p, QPoint(box.center().x() + 1 - w / 2, box.center().y() - 3), lettering_, c);
+        }
         break;
     case Symbol::Play:
         triangle(cx - 4, 9, true);

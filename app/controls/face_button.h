@@ -29,6 +29,9 @@ public:
     // Frames side by side, each as wide as the strip is high times the button's aspect: frame 0 up,
     // 1 pressed, 2 disabled (a strip of fewer frames reuses frame 0).
     void SetFaces(const QImage& strip, int frames);
+    // A word lettered on the key in the dot font, for keys without a symbol (empty: none).
+    const QString& Lettering() const { return lettering_; }
+    void SetLettering(const QString& text);
     QColor SymbolColor() const { return symbolColor_; }
     void SetSymbolColor(const QColor& c);
 
@@ -55,6 +58,7 @@ private:
 
     Symbol symbol_;
     QString hint_;
+    QString lettering_;
     QImage faces_;
     int frames_ = 0;
     QColor symbolColor_{0x7d, 0xff, 0xc8};

@@ -260,6 +260,11 @@ void TEqualizerController::RzBmpButton5Click() {
         // The device is opened again by its start below.
         out.Close();
     }
+    // A line-in route left open from an earlier use would make the output open only itself,
+    // leaving the volume and equalizer stages closed: the route is opened whole every time.
+    if ((waveIn_.State() & wisOpened) != 0) {
+        waveIn_.Close();
+    }
     player_.SetActiveSource(2);
     volume.SetInput(&ring_);
     if (cd_->Level1() != nullptr) {
@@ -283,6 +288,9 @@ void TEqualizerController::SelectFilePlayer() {
         cd_->ClickStop();
         out.Stop();
         out.Close();
+        // The line-in goes with its source: left open it would hold the input device and refuse
+        // every later change of the buffer settings.
+        waveIn_.Close();
     }
     volume.SetInput(&player_.Chain().Converter());
     player_.Connector().SetLevel1(&player_.Level1());

@@ -36,14 +36,19 @@ bool SeedProgramFolder(const std::string& folder) {
     return platform::ReplaceFileContents(skin, bytes);
 }
 
-std::optional<TRaster> LoadSkin(const std::string& folder) {
+std::optional<TRaster> ReadSkinFile(const std::string& folder) {
     std::string bytes;
-    if (platform::ReadRegularFile(platform::JoinPath(folder, kSkin), kSkinCap, bytes) ==
+    if (platform::ReadRegularFile(platform::JoinPath(folder, kSkin), kSkinCap, bytes) !=
         platform::InputFileError::None) {
-        const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
-        if (std::optional<TRaster> skin = ReadBMP(std::span<const std::uint8_t>(data, bytes.size()))) {
-            return skin;
-        }
+        return std::nullopt;
+    }
+    const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
+    return ReadBMP(std::span<const std::uint8_t>(data, bytes.size()));
+}
+
+std::optional<TRaster> LoadSkin(const std::string& folder) {
+    if (std::optional<TRaster> skin = ReadSkinFile(folder)) {
+        return skin;
     }
     return LoadBitmapResource("skin0");
 }

@@ -13,6 +13,10 @@ namespace tunefold {
 // written (the program then goes on with its embedded skin).
 bool SeedProgramFolder(const std::string& folder);
 
+// "skin0.bmp" of the program's folder alone (a regular file of sane size that reads as a bitmap);
+// none when it is missing or unreadable.
+std::optional<TRaster> ReadSkinFile(const std::string& folder);
+
 // "skin0.bmp" of the program's folder (a regular file of sane size that reads as a bitmap), else
 // the embedded one; none when neither reads.
 std::optional<TRaster> LoadSkin(const std::string& folder);

@@ -35,8 +35,11 @@ protected:
         player.reset();
         platform::InstallRegistryStore(nullptr);
     }
-    void Create() {
+    // `callBackMode` is the output's, which the line-in copies: cmWindow runs every buffer's work
+    // on this thread when the test lets messages run.
+    void Create(TMMCBMode callBackMode = cmThread) {
         player = std::make_unique<TFilePlayer>(playerWindow);
+        player->WaveOut().SetCallBackMode(callBackMode);
         eq = std::make_unique<TEqualizerController>(*player, eqWindow, folder.string());
         player->SetEqualizerSide(eq.get());
     }
@@ -239,12 +242,69 @@ TEST_F(EqualizerControllerTest, TheCdSourceFeedsTheChainFromTheLineInAndThePlaye
     EXPECT_FALSE(eq->View().cdSource);
     player->btnPlayClick();
     EXPECT_TRUE(player->WaveOut().State().Contains(wosPlaying));
-    // The wave input runs on until the window closes.
-    EXPECT_NE(eq->WaveIn().State() & wisStarted, 0);
+    // The line-in route went with its source.
+    EXPECT_EQ(eq->WaveIn().State() & wisOpened, 0);
+    EXPECT_EQ(card.Capture().OpenCount(), 0);
     player->btnStopClick();
     platform::MessageLoop::Gui().ProcessMessages();
     eq->FormClose();
     EXPECT_EQ(card.Capture().OpenCount(), 0);
+}
+
+// The level of the last `frames` stereo 16-bit frames the card played (RMS of the left channel).
+double PlayedLevel(std::size_t frames) {
+    const std::vector<std::uint8_t> played = platform::VirtualSoundCard::Instance().Played();
+    const std::size_t total = played.size() / 4;
+    const std::size_t first = total > frames ? total - frames : 0;
+    double sum = 0;
+    for (std::size_t i = first; i < total; ++i) {
+        const auto s = static_cast<std::int16_t>(played[i * 4] | played[i * 4 + 1] << 8);
+        sum += static_cast<double>(s) * s;
+    }
+    return total > first ? std::sqrt(sum / static_cast<double>(total - first)) : 0.0;
+}
+
+TEST_F(EqualizerControllerTest, EverySwitchToTheCdSourceIsHeardThroughTheEqualizer) {
+    // Every band at -20 dB, and a 1 kHz tone at the line input.
+    test::WriteBytes(folder / "normal.eq0", Curve(-110.0));
+    platform::VirtualSoundCard::Instance().Capture().SetSignal(
+        -1, [](std::uint64_t first, std::uint8_t* out, std::size_t bytes) {
+            for (std::size_t i = 0; i < bytes; ++i) {
+                const std::uint64_t byte = first + i;
+                const std::uint64_t frame = byte / 4;
+                const auto s = static_cast<std::int16_t>(
+                    std::lround(10000.0 * std::sin(2 * M_PI * 1000.0 * frame / 44100.0)));
+                out[i] = static_cast<std::uint8_t>(byte % 2 == 0 ? s & 0xFF : (s >> 8) & 0xFF);
+            }
+        });
+    Create(cmWindow);
+    auto& card = platform::VirtualSoundCard::Instance();
+    const double tone = 10000.0 / std::sqrt(2.0);
+    auto heard = [&] {
+        // The output queues its buffers first (132 of 16384 bytes: 12 s), then the line-in follows.
+        card.ClearRecording();
+        for (int i = 0; i < 320; ++i) {
+            card.Advance(2205);
+            platform::MessageLoop::Gui().ProcessMessages();
+        }
+        return PlayedLevel(22050);
+    };
+    eq->RzBmpButton5Click();
+    const double first = heard();
+    EXPECT_NEAR(first / tone, 0.1, 0.03) << "the line-in is not heard through the equalizer";
+
+    // The file player takes the chain, is stopped, and the CD source comes back: still equalized.
+    const std::string wav = (folder / "a.wav").string();
+    fs::copy_file(test::Fixture("pcm16_stereo_44100.wav"), wav);
+    player->VrSwitch1Change(true);
+    player->OPN(wav);
+    player->btnPlayClick();
+    card.Advance(4410);
+    platform::MessageLoop::Gui().ProcessMessages();
+    player->btnStopClick();
+    platform::MessageLoop::Gui().ProcessMessages();
+    eq->RzBmpButton5Click();
+    EXPECT_NEAR(heard() / tone, 0.1, 0.03) << "the second switch to the line-in skipped the equalizer";
 }
 
 TEST_F(EqualizerControllerTest, WithoutAFullDuplexDeviceShowingTheWindowSaysSo) {
