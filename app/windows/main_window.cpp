@@ -430,7 +430,9 @@ bool MainWindow::EditPlaylist(std::vector<std::string>&, std::string&, std::size
 }
 
 void MainWindow::ShowPreferences() {
-    // The preferences dialog is a window of its own, still to come: nothing to show yet.
+    if (OnPreferences) {
+        OnPreferences();
+    }
 }
 
 void MainWindow::ShowAbout() {

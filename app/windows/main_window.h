@@ -78,6 +78,8 @@ public:
     std::function<void()> OnFirstShow;
     // The window is closing (Exit, or the window system's close): the place to save the settings.
     std::function<void()> OnClosing;
+    // "Preferences..." was chosen: the composition root shows the dialog.
+    std::function<void()> OnPreferences;
 
     // ---- TFilePlayerWindow ----
     void ViewChanged() override;
