@@ -520,6 +520,12 @@ void MainWindow::paintEvent(QPaintEvent*) {
     p.drawImage(rect(), face_);
     const TPlayerColours c = Colours();
     const QRect glass = kDisplay.adjusted(2, 2, -2, -2);
+    // The display panel's bevel: its shadows and highlights are one scheme colour.
+    const QColor bevel = ColorFromRef(c.bevel);
+    p.fillRect(QRect(kDisplay.left(), kDisplay.top(), kDisplay.width(), 2), bevel);
+    p.fillRect(QRect(kDisplay.left(), glass.bottom() + 1, kDisplay.width(), 2), bevel);
+    p.fillRect(QRect(kDisplay.left(), glass.top(), 2, glass.height()), bevel);
+    p.fillRect(QRect(glass.right() + 1, glass.top(), 2, glass.height()), bevel);
     QLinearGradient gradient(glass.topLeft(), glass.bottomLeft());
     gradient.setColorAt(0, ColorFromRef(c.gradientStart));
     gradient.setColorAt(0.45, ColorFromRef(c.gradientEnd));
