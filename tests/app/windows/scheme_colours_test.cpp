@@ -96,6 +96,10 @@ TEST_F(SchemeColoursTest, MainWindowPowerOff) {
     ExpectColourOn(img, w, *main->Meter1Host(), Glass(25, glass, 50), "meter inactive zone 1");
     ExpectColourOn(img, w, *main->Meter1Host(), Glass(26, glass, 50), "meter inactive zone 2");
     ExpectColourOn(img, w, *main->Meter1Host(), Glass(27, glass, 50), "meter inactive zone 3");
+    ExpectColourOn(img, w, *main->ScaleHost(), C(glass), "level scale background", 20);
+    ExpectColourOn(img, w, *main->ScaleHost(), C(25), "level scale colour 1, off");
+    ExpectColourOn(img, w, *main->ScaleHost(), C(26), "level scale colour 2, off");
+    ExpectColourOn(img, w, *main->ScaleHost(), C(27), "level scale colour 3, off");
     // The clocks' lit segments (the time of day always shows) and the labels.
     ExpectColourOn(img, w, *main->VrClock1, C(21), "clock lit segments");
     ExpectColourOn(img, w, *main->Label9, C(24), "PLAY unlit");
@@ -135,6 +139,10 @@ TEST_F(SchemeColoursTest, MainWindowPowerOnPlaying) {
         ExpectColourOn(img, w, host, Glass(13, glass, 25), "LED unlit segments");
     }
     ExpectColourOn(img, w, HostOf(w, main->LedMode()), C(12), "mode lamp lit");
+    ExpectColourOn(img, w, *main->ScaleHost(), C(glass), "level scale background", 20);
+    ExpectColourOn(img, w, *main->ScaleHost(), C(2), "level scale colour 1, on");
+    ExpectColourOn(img, w, *main->ScaleHost(), C(4), "level scale colour 2, on");
+    ExpectColourOn(img, w, *main->ScaleHost(), C(6), "level scale colour 3, on");
     for (QWidget* meter : {main->Meter1Host(), main->Meter2Host()}) {
         ExpectColourOn(img, w, *meter, C(2), "meter bar zone 1");
         ExpectColourOn(img, w, *meter, C(4), "meter bar zone 2");
