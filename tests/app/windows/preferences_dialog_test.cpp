@@ -124,6 +124,9 @@ TEST_F(PreferencesDialogTest, AudioPageControlsFollowTheControllerAndApplyReache
 
 TEST_F(PreferencesDialogTest, ColourButtonsSchemesAndOk) {
     std::ofstream(folder / "Night.sc", std::ios::binary) << "255\r\n65280\r\n$FF0000\r\n";
+    // The equalizer window's SetEqColors, as the equalizer window will hook it.
+    std::vector<TColourSlots> eqPainted;
+    target->eqColours = [&eqPainted](const TColourSlots& c) { eqPainted.push_back(c); };
     windows::PreferencesDialog& d = Open();
     EXPECT_EQ(d.ComboBox1->count(), 2);
     EXPECT_EQ(d.ComboBox1->itemText(0), "Standard");
@@ -143,6 +146,8 @@ TEST_F(PreferencesDialogTest, ColourButtonsSchemesAndOk) {
     EXPECT_EQ(main->ColourSlots()[0], 255u);
     EXPECT_EQ(main->ColourSlots()[2], 0xFF0000u);
     EXPECT_EQ(ButtonColour(*d.RzButton[1]), QColor(0, 255, 0).rgb());
+    ASSERT_EQ(eqPainted.size(), 1u);
+    EXPECT_EQ(eqPainted[0][2], 0xFF0000u) << "the equalizer window is repainted with the scheme";
 
     // A button edits its slot through the colour dialog.
     dialogs.QueueColor({true, 0x00336699});
@@ -156,6 +161,7 @@ TEST_F(PreferencesDialogTest, ColourButtonsSchemesAndOk) {
     EXPECT_EQ(main->ColourSlots()[13], 0x00336699u);
     EXPECT_EQ(colours[13], 0x00336699u);
     EXPECT_EQ(Stored("Col14"), 0x00336699);
+    EXPECT_EQ(eqPainted.back()[13], 0x00336699u);
     EXPECT_EQ(Stored("Col1"), 255);
     EXPECT_EQ(Stored("Buffers"), 132);
 }
