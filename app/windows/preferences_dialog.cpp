@@ -3,6 +3,7 @@
 #include <QButtonGroup>
 #include <QComboBox>
 #include <QDesktopServices>
+#include <QFont>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QKeyEvent>
@@ -155,6 +156,11 @@ QWidget* PreferencesDialog::BuildColourPage() {
     for (int c = 0; c < 3; ++c) {
         auto* header = new QLabel(QString::fromLatin1(kColourPageColumns[static_cast<std::size_t>(c)]), page);
         header->setAlignment(Qt::AlignCenter);
+        // The three column names are wider than the buttons under them: a smaller face keeps
+        // the row names whole.
+        QFont small = header->font();
+        small.setPointSizeF(small.pointSizeF() * 0.8);
+        header->setFont(small);
         grid->addWidget(header, 0, c + 1);
     }
     int row = 1;
@@ -178,6 +184,7 @@ QWidget* PreferencesDialog::BuildColourPage() {
         }
         ++row;
     }
+    grid->setColumnStretch(0, 1);
     layout->addLayout(grid);
     layout->addStretch(1);
     return page;
