@@ -21,6 +21,7 @@
 #include "app/windows/desktop_cover.h"
 #include "app/windows/equalizer_window.h"
 #include "app/windows/main_window.h"
+#include "app/windows/preferences_dialog.h"
 #include "platform/paths.h"
 #include "platform/services.h"
 
@@ -214,6 +215,15 @@ int main(int argc, char** argv) {
         if (start.play) {
             player.btnPlayClick();
         }
+    };
+    // The preferences dialog works on the slots the settings load and store, and on the recording
+    // path of the equalizer.
+    tunefold::windows::MainWindowPreferences preferences(mainWindow, target.Colours());
+    preferences.waveIn = &equalizer.WaveIn();
+    preferences.ringBuffer = &equalizer.RingBuffer();
+    mainWindow.OnPreferences = [&] {
+        tunefold::windows::PreferencesDialog dialog(preferences, programFolder);
+        dialog.exec();
     };
     mainWindow.OnClosing = [&] {
         settings.FormClose(target);

@@ -1,6 +1,9 @@
 #include "app/logic/colour_scheme.h"
 
+#include <algorithm>
+#include <filesystem>
 #include <limits>
+#include <system_error>
 
 #include "platform/atomic_file.h"
 #include "platform/input_file.h"
@@ -97,6 +100,45 @@ bool SchemeNameUsable(std::string_view name) {
         return false;
     }
     return name.find('/') == std::string_view::npos && name.find('\0') == std::string_view::npos;
+}
+
+bool SchemeNameAcceptable(std::string_view name) {
+    if (name.empty() || name == " " || name.size() > MaxSchemeNameBytes || name.front() == '.') {
+        return false;
+    }
+    return std::none_of(name.begin(), name.end(), [](char c) {
+        const auto u = static_cast<unsigned char>(c);
+        return c == '/' || u < 32 || u == 127;
+    });
+}
+
+std::vector<std::string> ListSchemes(const std::string& programFolder) {
+    namespace fs = std::filesystem;
+    std::vector<std::string> names;
+    std::error_code ec;
+    fs::directory_iterator it(programFolder.empty() ? fs::path(".") : fs::path(programFolder), ec);
+    for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
+        std::error_code typeError;
+        if (!it->is_regular_file(typeError)) {
+            continue;
+        }
+        const std::string file = it->path().filename().string();
+        if (file.size() <= 3 || file.compare(file.size() - 3, 3, ".sc") != 0) {
+            continue;
+        }
+        std::string name = file.substr(0, file.size() - 3);
+        if (SchemeNameAcceptable(name)) {
+            names.push_back(std::move(name));
+        }
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+bool DeleteScheme(const std::string& programFolder, std::string_view name) {
+    const std::string path = SchemeFilePath(programFolder, name);
+    std::error_code ec;
+    return !path.empty() && std::filesystem::remove(path, ec) && !ec;
 }
 
 std::string SchemeFilePath(const std::string& programFolder, std::string_view name) {

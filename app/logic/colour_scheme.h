@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tunefold {
 
@@ -22,6 +23,21 @@ const TColourSlots& StandardColours();
 bool SchemeNameUsable(std::string_view name);
 // programFolder + "/" + name + ".sc"; empty when the name is not usable.
 std::string SchemeFilePath(const std::string& programFolder, std::string_view name);
+
+// Whether "Save as..." takes `name` as a new scheme's name: a file name of its own in the program's
+// folder, so nothing empty or a single space, no "/", NUL or other control characters, no leading
+// "." (hidden files, "." and ".."), and at most MaxSchemeNameBytes bytes so that the name with
+// ".sc" and the writer's temporary name beside it stay file names.
+inline constexpr std::size_t MaxSchemeNameBytes = 251;
+bool SchemeNameAcceptable(std::string_view name);
+
+// The scheme names in the program's folder: the regular files "<name>.sc" whose names are
+// acceptable, sorted by name (bytes), each without its ".sc".
+std::vector<std::string> ListSchemes(const std::string& programFolder);
+
+// Removes the scheme file `name`. False when the name is not usable or the file is not there or
+// cannot be removed.
+bool DeleteScheme(const std::string& programFolder, std::string_view name);
 
 // Reads 30 values from a scheme file's text into `slots`. For each slot the next token is taken
 // after spaces, tabs and line ends (at most 32 characters, ended by any character of code 32 or

@@ -195,11 +195,14 @@ bool TMainSettings::SaveSettings(TMainSettingsTarget& target) {
         {std::string(v::Top), std::int32_t{top}},
         {std::string(v::Buffers), std::int32_t{waveOut.NumBuffers()}},
         {std::string(v::BufferSize), std::int32_t{waveOut.BufferSize()}},
-        {std::string(v::DeviceID), std::int32_t{waveOut.DeviceID()}},
         {std::string(v::CBMode), static_cast<std::int32_t>(waveOut.CallBackMode())},
         {std::string(v::File_Volume), std::int32_t{target.PreVolume()}},
         {std::string(v::CD_Volume), std::int32_t{target.CDWheelVolume()}},
     };
+    // Without a device the output's -2 names none: the stored device stays for when it is back.
+    if (waveOut.DeviceID() >= -1) {
+        values.emplace_back(std::string(v::DeviceID), std::int32_t{waveOut.DeviceID()});
+    }
     const TColourSlots& colours = target.Colours();
     for (int i = 0; i < ColourSlotCount; ++i) {
         values.emplace_back(v::Col(i + 1), static_cast<std::int32_t>(colours[static_cast<std::size_t>(i)]));

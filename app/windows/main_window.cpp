@@ -133,6 +133,7 @@ MainWindow::~MainWindow() {
     }
     delete meterHost1_;
     delete meterHost2_;
+    delete scaleHost_;
     player_.reset();
 }
 
@@ -234,6 +235,12 @@ void MainWindow::BuildDisplays() {
     meterHost1_->move(meters.topLeft());
     meterHost2_ = new controls::RasterHost(player_->Level2(), this);
     meterHost2_->move(meters.left(), meters.bottom() + 1 - h);
+
+    levelScale_ = std::make_unique<TMMLevelScale>();
+    levelScale_->Bevel().SetBevelOuter(bvNone);
+    levelScale_->SetBounds(0, 0, meters.width(), 12);
+    scaleHost_ = new controls::RasterHost(*levelScale_, this);
+    scaleHost_->move(meters.left(), kMeterSlot.bottom() + 3);
 }
 
 void MainWindow::Wire() {
@@ -308,6 +315,10 @@ void MainWindow::ApplyColours(const TPlayerColours& c) {
         meter->SetInactive2Color(ThroughGlass(c.meterInactive[1], c.background, 50));
         meter->SetInactive3Color(ThroughGlass(c.meterInactive[2], c.background, 50));
     }
+    levelScale_->SetColor(c.background);
+    levelScale_->SetScale1Color(c.scale[0]);
+    levelScale_->SetScale2Color(c.scale[1]);
+    levelScale_->SetScale3Color(c.scale[2]);
     // A label's two colours follow the power; which one shows follows its lit flag.
     const bool on = player_->View().powerOn;
     const TColourSlots& s = slots_;
@@ -430,7 +441,9 @@ bool MainWindow::EditPlaylist(std::vector<std::string>&, std::string&, std::size
 }
 
 void MainWindow::ShowPreferences() {
-    // The preferences dialog is a window of its own, still to come: nothing to show yet.
+    if (OnPreferences) {
+        OnPreferences();
+    }
 }
 
 void MainWindow::ShowAbout() {
@@ -518,6 +531,12 @@ void MainWindow::paintEvent(QPaintEvent*) {
     p.drawImage(rect(), face_);
     const TPlayerColours c = Colours();
     const QRect glass = kDisplay.adjusted(2, 2, -2, -2);
+    // The display panel's bevel: its shadows and highlights are one scheme colour.
+    const QColor bevel = ColorFromRef(c.bevel);
+    p.fillRect(QRect(kDisplay.left(), kDisplay.top(), kDisplay.width(), 2), bevel);
+    p.fillRect(QRect(kDisplay.left(), glass.bottom() + 1, kDisplay.width(), 2), bevel);
+    p.fillRect(QRect(kDisplay.left(), glass.top(), 2, glass.height()), bevel);
+    p.fillRect(QRect(glass.right() + 1, glass.top(), 2, glass.height()), bevel);
     QLinearGradient gradient(glass.topLeft(), glass.bottomLeft());
     gradient.setColorAt(0, ColorFromRef(c.gradientStart));
     gradient.setColorAt(0.45, ColorFromRef(c.gradientEnd));

@@ -28,6 +28,7 @@ namespace tunefold {
 class TFilePlayer;
 class TMMLEDMode;
 class TMMLEDPanel;
+class TMMLevelScale;
 } // namespace tunefold
 
 namespace tunefold::controls {
@@ -78,6 +79,8 @@ public:
     std::function<void()> OnFirstShow;
     // The window is closing (Exit, or the window system's close): the place to save the settings.
     std::function<void()> OnClosing;
+    // "Preferences..." was chosen: the composition root shows the dialog.
+    std::function<void()> OnPreferences;
 
     // ---- TFilePlayerWindow ----
     void ViewChanged() override;
@@ -130,6 +133,8 @@ public:
     TMMLEDMode& LedMode() const { return *ledMode_; }
     controls::RasterHost* Meter1Host() const { return meterHost1_; }
     controls::RasterHost* Meter2Host() const { return meterHost2_; }
+    TMMLevelScale& MMLevelScale1() const { return *levelScale_; }
+    controls::RasterHost* ScaleHost() const { return scaleHost_; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -170,6 +175,9 @@ private:
     std::array<controls::RasterHost*, 5> ledHosts_{};
     controls::RasterHost* meterHost1_ = nullptr;
     controls::RasterHost* meterHost2_ = nullptr;
+    // The decibel scale under the meters.
+    std::unique_ptr<TMMLevelScale> levelScale_;
+    controls::RasterHost* scaleHost_ = nullptr;
     std::array<controls::LitLabel*, 6> captions_{}; // PR, TR, CLOCK, ELAPSED, LENGTH, KHz
 
     std::optional<TPlayerColours> shownColours_;

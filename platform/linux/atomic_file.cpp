@@ -72,8 +72,10 @@ std::string ResolveTarget(const std::string& path) {
 // crash, is never reused). Returns its descriptor and name, or -1.
 int CreateTemporaryBeside(const std::string& target, std::string& temp) {
     int fd = -1;
+    // The temporary name must stay a file name (255 bytes) however long the target's name is.
+    const std::string base = BaseName(target).substr(0, 200);
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        temp = ParentFolder(target) + "/." + BaseName(target) + ".tmp-" + std::to_string(::getpid()) + "-" +
+        temp = ParentFolder(target) + "/." + base + ".tmp-" + std::to_string(::getpid()) + "-" +
                std::to_string(tempCounter.fetch_add(1));
         fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
         if (fd < 0 && errno != EEXIST) {

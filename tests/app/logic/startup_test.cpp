@@ -291,6 +291,16 @@ TEST_F(StartupTest, SaveSettingsWritesEveryValueInOneUpdate) {
     store->SetWriteFails(false);
 }
 
+TEST_F(StartupTest, WithoutADeviceTheStoredDeviceStays) {
+    Store({{"Scheme", RegistryValue::String("Y")}, {"DeviceID", RegistryValue::Integer(2)}});
+    test::Card().SetDevices({});
+    FakeMainWindow window(folder);
+    window.settings.LoadSettings(window);
+    ASSERT_EQ(window.waveOut.DeviceID(), -2) << "no device to choose";
+    ASSERT_TRUE(window.settings.SaveSettings(window));
+    EXPECT_EQ(Number("DeviceID"), 2) << "-2 names no device and is not stored over the user's";
+}
+
 TEST_F(StartupTest, AnEarlierInstanceClosingNeverWipesALaterInstancesHandle) {
     FakeMainWindow first(folder);
     first.settings.LoadSettings(first);
