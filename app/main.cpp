@@ -221,6 +221,9 @@ int main(int argc, char** argv) {
     tunefold::windows::MainWindowPreferences preferences(mainWindow, target.Colours());
     preferences.waveIn = &equalizer.WaveIn();
     preferences.ringBuffer = &equalizer.RingBuffer();
+    preferences.eqColours = [&equalizerWindow](const tunefold::TColourSlots& colours) {
+        equalizerWindow.SetEqColors(colours);
+    };
     mainWindow.OnPreferences = [&] {
         tunefold::windows::PreferencesDialog dialog(preferences, programFolder);
         dialog.exec();

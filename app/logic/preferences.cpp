@@ -76,24 +76,28 @@ TPreferences::TPreferences(TPreferencesTarget& target, std::string programFolder
 
 // ---------------------------------------------------------------- the dialog
 
+void TPreferences::TakeSnapshot() {
+    TMMWaveOut& out = target_.WaveOut();
+    snapshot_.deviceId = out.DeviceID();
+    snapshot_.numBuffers = out.NumBuffers();
+    snapshot_.callBackMode = out.CallBackMode();
+    if (TMMWaveIn* in = target_.WaveIn()) {
+        snapshot_.haveWaveIn = true;
+        snapshot_.inDeviceId = in->DeviceID();
+        snapshot_.inNumBuffers = in->NumBuffers();
+        snapshot_.inCallBackMode = in->CallBackMode();
+    }
+    if (TMMRingBuffer* ring = target_.RingBuffer()) {
+        snapshot_.haveRing = true;
+        snapshot_.ringBuffers = ring->NumBuffers();
+    }
+    snapshot_.colours = target_.Colours();
+}
+
 void TPreferences::FormShow() {
     if (!shown_) {
         // The values Cancel returns to: the dialog's own, as they are when it opens.
-        TMMWaveOut& out = target_.WaveOut();
-        snapshot_.deviceId = out.DeviceID();
-        snapshot_.numBuffers = out.NumBuffers();
-        snapshot_.callBackMode = out.CallBackMode();
-        if (TMMWaveIn* in = target_.WaveIn()) {
-            snapshot_.haveWaveIn = true;
-            snapshot_.inDeviceId = in->DeviceID();
-            snapshot_.inNumBuffers = in->NumBuffers();
-            snapshot_.inCallBackMode = in->CallBackMode();
-        }
-        if (TMMRingBuffer* ring = target_.RingBuffer()) {
-            snapshot_.haveRing = true;
-            snapshot_.ringBuffers = ring->NumBuffers();
-        }
-        snapshot_.colours = target_.Colours();
+        TakeSnapshot();
         shown_ = true;
     }
     view_.helpContext = view_.page == TPreferencesPage::Audio ? 1 : 2;
@@ -117,7 +121,6 @@ void TPreferences::btnOkClick() {
     if (!btnApplyClick()) {
         return; // what was refused is on the screen; nothing is stored and the dialog stays
     }
-    Store();
     Close(true);
 }
 
@@ -126,7 +129,16 @@ bool TPreferences::btnApplyClick() {
     // repainted now.
     target_.Colours() = view_.buttons;
     RepaintColours();
-    return ApplyAudio();
+    if (!ApplyAudio()) {
+        return false;
+    }
+    if (!Store()) {
+        target_.ShowError("The settings could not be written; the stored ones are unchanged.");
+        return false;
+    }
+    // What is applied is stored: Cancel from here on returns to it.
+    TakeSnapshot();
+    return true;
 }
 
 void TPreferences::btnCancelClick() {

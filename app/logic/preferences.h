@@ -4,8 +4,9 @@
 //
 // What the dialog changes it changes on the live objects (the wave output, the recording path of
 // the equalizer window, the colour slots), so Apply shows it at once. When the dialog opens it
-// notes its own values; Cancel, the close box and Delete put exactly those back, and only OK
-// stores, and only the dialog's own values: the pre-volume, the window places and whatever else
+// notes its own values; Cancel, the close box and Delete put exactly those back, and only OK and
+// Apply store (Apply also makes its values the ones Cancel returns to), and only the dialog's own
+// values: the pre-volume, the window places and whatever else
 // the user changed elsewhere since the settings were loaded are none of its business.
 #pragma once
 
@@ -95,7 +96,9 @@ public:
     void PageControl1Change(TPreferencesPage page);
     // OK: apply, store, close; a refused value keeps the dialog open and stores nothing.
     void btnOkClick();
-    // Apply: the colours onto the windows and the audio settings onto the devices; nothing stored.
+    // Apply: the colours onto the windows and the audio settings onto the devices, then stored;
+    // what Cancel returns to from then on. False, storing nothing, when a device refused a value
+    // or the store could not be written.
     bool btnApplyClick();
     // Cancel (and the close box, and Escape): the snapshot back on the live objects, then close.
     void btnCancelClick();
@@ -131,6 +134,8 @@ private:
         TColourSlots colours{};
     };
 
+    // The dialog's own values as they are now: what Cancel returns to.
+    void TakeSnapshot();
     void FillAudioPage();
     void FillColourPage();
     void UpdateLabel();

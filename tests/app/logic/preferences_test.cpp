@@ -198,7 +198,7 @@ TEST_F(PreferencesTest, BufferCountLimitsAndWhatOkStoresOfThem) {
     EXPECT_EQ(Stored("Buffers"), 132);
 }
 
-TEST_F(PreferencesTest, ApplyThenCancelReturnsToTheValuesTheDialogFound) {
+TEST_F(PreferencesTest, CancelReturnsToTheValuesTheDialogFoundOrLastApplied) {
     Devices(2);
     target.waveOut->SetCallBackMode(cmWindow);
     TPreferences& p = Open();
@@ -224,15 +224,40 @@ TEST_F(PreferencesTest, ApplyThenCancelReturnsToTheValuesTheDialogFound) {
     EXPECT_EQ(target.setEqColors, 1);
     EXPECT_EQ(Stored("Buffers"), -999) << "Apply stores nothing";
 
+    EXPECT_EQ(Stored("Buffers"), 40) << "Apply stores";
+    EXPECT_EQ(Stored("Col7"), 0x123456);
+
+    // After Apply, Cancel takes back only what came later.
+    p.BufferSizeChange(true, 60);
+    dialogs.QueueColor({true, 0x654321});
+    p.RzButtonClick(8);
     p.btnCancelClick();
     EXPECT_TRUE(p.View().closed);
     EXPECT_FALSE(p.View().accepted);
+    EXPECT_EQ(out.DeviceID(), -1);
+    EXPECT_EQ(out.CallBackMode(), cmThread);
+    EXPECT_EQ(out.NumBuffers(), 40);
+    EXPECT_EQ(target.slots[6], 0x123456u);
+    EXPECT_EQ(target.slots[7], before[7]);
+    EXPECT_EQ(Stored("Buffers"), 40);
+    EXPECT_EQ(Stored("Col8"), static_cast<std::int64_t>(before[7]));
+}
+
+TEST_F(PreferencesTest, CancelWithoutApplyReturnsToTheValuesTheDialogFoundAndStoresNothing) {
+    Devices(2);
+    target.waveOut->SetCallBackMode(cmWindow);
+    TPreferences& p = Open();
+    const TColourSlots before = target.slots;
+    p.PlayComboChange(0);
+    p.BufferSizeChange(true, 40);
+    dialogs.QueueColor({true, 0x123456});
+    p.RzButtonClick(7);
+    p.btnCancelClick();
+    TMMWaveOut& out = *target.waveOut;
     EXPECT_EQ(out.DeviceID(), 0);
     EXPECT_EQ(out.CallBackMode(), cmWindow);
     EXPECT_EQ(out.NumBuffers(), 132);
-    EXPECT_NE(target.waveIn.NumBuffers(), 40);
     EXPECT_EQ(target.slots, before);
-    EXPECT_EQ(target.painted, before);
     EXPECT_EQ(Stored("Buffers"), -999);
     EXPECT_EQ(Stored("Col7"), -999);
 }

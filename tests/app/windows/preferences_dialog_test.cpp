@@ -113,13 +113,16 @@ TEST_F(PreferencesDialogTest, AudioPageControlsFollowTheControllerAndApplyReache
     EXPECT_EQ(out.NumBuffers(), 64);
     EXPECT_TRUE(d.isVisible());
 
-    // Escape is Cancel: what Apply did is undone.
+    EXPECT_EQ(Stored("Buffers"), 64) << "Apply stores";
+
+    // Escape is Cancel: what came after Apply is undone, what Apply did stays.
+    d.spinBufferSize->setValue(80);
     QTest::keyClick(&d, Qt::Key_Escape);
     EXPECT_FALSE(d.isVisible());
-    EXPECT_EQ(out.DeviceID(), 0);
-    EXPECT_EQ(out.CallBackMode(), cmThread);
-    EXPECT_EQ(out.NumBuffers(), 132);
-    EXPECT_EQ(Stored("Buffers"), -999);
+    EXPECT_EQ(out.DeviceID(), 1);
+    EXPECT_EQ(out.CallBackMode(), cmWindow);
+    EXPECT_EQ(out.NumBuffers(), 64);
+    EXPECT_EQ(Stored("Buffers"), 64);
 }
 
 TEST_F(PreferencesDialogTest, ColourButtonsSchemesAndOk) {
