@@ -427,6 +427,7 @@ void MainWindow::ProcessMessages() {
 
 bool MainWindow::EditPlaylist(std::vector<std::string>& list, std::string& listFileName, std::size_t index) {
     PlaylistEditorWindow editor(platform::ProgramFolder(), this);
+    editor.OnHelp = [this] { ShowHelp(); };
     editor.Start(list, listFileName, index);
     if (const QScreen* screen = editor.screen()) {
         editor.move(screen->availableGeometry().center() - editor.rect().center());

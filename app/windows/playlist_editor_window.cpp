@@ -8,6 +8,7 @@
 #include <QDragEnterEvent>
 #include <QGroupBox>
 #include <QItemSelectionModel>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
 #include <QMimeData>
@@ -459,6 +460,17 @@ void PlaylistEditorWindow::done(int result) {
     controller_->FormHide(result == QDialog::Accepted);
     ScrollTimer.stop();
     QDialog::done(result);
+}
+
+void PlaylistEditorWindow::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_F1 && event->modifiers() == Qt::NoModifier) {
+        if (OnHelp) {
+            OnHelp();
+        }
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
 }
 
 EditorList* PlaylistEditorWindow::ListOf(TEditorList list) const {

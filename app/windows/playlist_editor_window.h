@@ -9,6 +9,7 @@
 #include <QImage>
 #include <QTimer>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -79,6 +80,9 @@ public:
     const QImage& NoteBitmap() const { return note_; }
     const QImage& SelectedNoteBitmap() const { return selectedNote_; }
 
+    // F1: the help, at the editor's topic (the player's help is the main window's business).
+    std::function<void()> OnHelp;
+
     // ---- TPlaylistEditorWindow ----
     void ViewChanged() override;
 
@@ -109,6 +113,9 @@ public:
     int PlayTopRow() const;
 
     void done(int result) override;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     friend class EditorList;

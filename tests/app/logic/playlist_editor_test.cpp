@@ -132,6 +132,27 @@ TEST_F(Editor, LstEntriesAreFullPathsFromTheRootAndFromAFolder) {
     EXPECT_TRUE(editor->Modified());
 }
 
+TEST_F(Editor, AddingScrollsTheAddedRowsIntoViewAndRemovingScrollsToTheTop) {
+    Touch(root / "m" / "a.wav");
+    Touch(root / "m" / "b.wav");
+    auto editor = Make("/opt/tf");
+    editor->SetPlayListRows(10);
+    editor->FormShow(List(30, "x"), (root / "m" / "l.lst").string(), 25);
+    EXPECT_EQ(editor->View().playTop, 16); // the current row is the last one shown
+    editor->SelectFiles({0, 1}, 1);
+    const std::uint32_t serial = editor->View().scrollSerial;
+    editor->AddButtonClick();
+    EXPECT_NE(editor->View().scrollSerial, serial);
+    EXPECT_EQ(editor->View().playTop, 22); // the end of the list, whose last row is the last one shown
+    editor->ListDragDrop(TEditorList::Files, TEditorList::Play, 3);
+    EXPECT_EQ(editor->WorkList()[3], (root / "m" / "a.wav").string());
+    editor->SelectEntries({5, 6}, 6);
+    editor->RemoveButtonClick();
+    EXPECT_EQ(editor->View().playTop, 0);
+    EXPECT_EQ(editor->View().playCurrent, 0);
+    EXPECT_EQ(editor->WorkList().size(), 32u);
+}
+
 TEST_F(Editor, FileListShowsTheMaskedFilesSortedAndTheFolderTreeFromItsPlace) {
     for (const char* name :
          {"b.WAV", "A.mp3", "c.l2", "d.L3", "e.atx", "f.mp2", "g.ogg", "h.mp3.txt", "mp3", ".hidden.mp3"}) {

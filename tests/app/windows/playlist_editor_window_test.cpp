@@ -194,6 +194,11 @@ TEST_F(PlaylistEditorWindows, ListsButtonsAndDragsWithinAndBetweenTheLists) {
     ASSERT_TRUE(found);
     EXPECT_EQ(dialog.Controller().View().folder, music + "/Live");
     EXPECT_EQ(dialog.FileListBox->model()->rowCount(), 0);
+
+    int helps = 0;
+    dialog.OnHelp = [&helps] { ++helps; };
+    QTest::keyClick(&dialog, Qt::Key_F1);
+    EXPECT_EQ(helps, 1);
     dialog.reject();
 }
 
