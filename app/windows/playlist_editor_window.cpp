@@ -18,6 +18,10 @@
 #include <QScrollBar>
 #include <QStyledItemDelegate>
 
+#include <optional>
+
+#include "engine/framework/resources.h"
+
 namespace tunefold::windows {
 
 namespace {
@@ -26,31 +30,31 @@ QString Text(const std::string& s) {
     return QString::fromStdString(s);
 }
 
-// A small drag cursor: an arrow with a sign for adding, removing or moving.
+// A picture of the program's resources; `transparent` (0xRRGGBB) becomes clear, unless negative.
+QImage ResourceImage(const char* name, int transparent) {
+    const std::optional<TRaster> raster = LoadBitmapResource(name);
+    if (!raster) {
+        QImage blank(16, 16, QImage::Format_ARGB32);
+        blank.fill(Qt::transparent);
+        return blank;
+    }
+    QImage image(raster->Width(), raster->Height(), QImage::Format_ARGB32);
+    for (int y = 0; y < raster->Height(); ++y) {
+        const Pixel* row = raster->Row(y);
+        for (int x = 0; x < raster->Width(); ++x) {
+            const Pixel p = row[x] & 0xFFFFFF;
+            image.setPixel(x, y, static_cast<int>(p) == transparent ? qRgba(0, 0, 0, 0) : (0xFF000000u | p));
+        }
+    }
+    return image;
+}
+
+// The drag cursors of the resources: magenta is what lies around the arrow.
 QPixmap DragCursor(TDragCursor kind) {
-    QPixmap pixmap(24, 24);
-    pixmap.fill(Qt::transparent);
-    QPainter p(&pixmap);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setPen(QPen(Qt::black, 1));
-    p.setBrush(Qt::white);
-    const QPolygon arrow({QPoint(0, 0), QPoint(0, 14), QPoint(4, 10), QPoint(7, 16), QPoint(9, 15),
-                          QPoint(6, 9), QPoint(11, 9)});
-    p.drawPolygon(arrow);
-    p.setBrush(kind == TDragCursor::TrackDelete ? QColor(200, 30, 30) : QColor(30, 120, 200));
-    p.drawRect(12, 12, 11, 11);
-    p.setPen(QPen(Qt::white, 2));
-    if (kind != TDragCursor::TrackDrag) {
-        p.drawLine(14, 17, 21, 17);
-    }
-    if (kind == TDragCursor::TrackAdd) {
-        p.drawLine(17, 14, 17, 20);
-    }
-    if (kind == TDragCursor::TrackDrag) {
-        p.drawLine(14, 15, 21, 15);
-        p.drawLine(14, 19, 21, 19);
-    }
-    return pixmap;
+    const char* name = kind == TDragCursor::TrackAdd      ? "CR_TRACKADD"
+                       : kind == TDragCursor::TrackDelete ? "CR_TRACKDELETE"
+                                                          : "CR_TRACKDRAG";
+    return QPixmap::fromImage(ResourceImage(name, 0xFF00FF));
 }
 
 Qt::DropAction ActionOf(TDragCursor kind) {
@@ -324,34 +328,24 @@ PlaylistEditorWindow::~PlaylistEditorWindow() {
 }
 
 void PlaylistEditorWindow::MakeNotes() {
-    // The note on white, white standing for "transparent"; the selected one is its inverse, whose
-    // transparent colour is black.
-    QImage note(12, 16, QImage::Format_RGB32);
-    note.fill(Qt::white);
-    {
-        QPainter p(&note);
-        p.setRenderHint(QPainter::Antialiasing);
-        p.setPen(Qt::NoPen);
-        p.setBrush(QColor(0, 0, 128));
-        p.drawEllipse(QRectF(1, 10, 6, 4.5));
-        p.fillRect(QRectF(6, 2, 1.5, 10), QColor(0, 0, 128));
-        p.fillRect(QRectF(6, 2, 5, 2), QColor(0, 0, 128));
-    }
-    QImage inverted = note;
-    inverted.invertPixels();
-    const auto transparent = [](const QImage& image, QRgb key) {
-        QImage out = image.convertToFormat(QImage::Format_ARGB32);
-        for (int y = 0; y < out.height(); ++y) {
-            for (int x = 0; x < out.width(); ++x) {
-                if ((out.pixel(x, y) & 0xFFFFFF) == (key & 0xFFFFFF)) {
-                    out.setPixel(x, y, qRgba(0, 0, 0, 0));
-                }
-            }
+    // "BM_NOTE" is drawn with white as its transparent colour; the selected rows' copy is its
+    // inverse, whose transparent colour is black.
+    const std::optional<TRaster> note = LoadBitmapResource("BM_NOTE");
+    TRaster inverted = note ? *note : TRaster(16, 16, 0xFFFFFF);
+    for (int y = 0; y < inverted.Height(); ++y) {
+        Pixel* row = inverted.Row(y);
+        for (int x = 0; x < inverted.Width(); ++x) {
+            row[x] = ~row[x] & 0xFFFFFF;
         }
-        return out;
-    };
-    note_ = transparent(note, qRgb(255, 255, 255));
-    selectedNote_ = transparent(inverted, qRgb(0, 0, 0));
+    }
+    note_ = ResourceImage("BM_NOTE", 0xFFFFFF);
+    selectedNote_ = QImage(inverted.Width(), inverted.Height(), QImage::Format_ARGB32);
+    for (int y = 0; y < inverted.Height(); ++y) {
+        for (int x = 0; x < inverted.Width(); ++x) {
+            const Pixel p = inverted.Row(y)[x];
+            selectedNote_.setPixel(x, y, p == 0 ? qRgba(0, 0, 0, 0) : (0xFF000000u | p));
+        }
+    }
 }
 
 void PlaylistEditorWindow::Build() {

@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QMimeData>
+#include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
@@ -17,6 +18,7 @@
 #include "app/controls/power_switch.h"
 #include "app/windows/player_menu.h"
 #include "app/windows/playlist_editor_window.h"
+#include "engine/framework/resources.h"
 #include "platform/atomic_file.h"
 #include "platform/virtual/virtual_folders.h"
 #include "player_windows.h"
@@ -114,6 +116,8 @@ TEST_F(PlaylistEditorWindows, ListsButtonsAndDragsWithinAndBetweenTheLists) {
     ASSERT_EQ(plain.size(), selected.size());
     EXPECT_EQ(plain.pixel(3, 12) & 0xFFFFFF, ~selected.pixel(3, 12) & 0xFFFFFF);
     EXPECT_EQ(qAlpha(plain.pixel(0, 0)), 0);
+    EXPECT_EQ(qAlpha(plain.pixel(3, 12)), 255);
+    EXPECT_EQ(qAlpha(selected.pixel(0, 0)), 0);
 
     // A click in the file list shows its info on the left and enables adding.
     EXPECT_FALSE(dialog.AddButton->isEnabled());
@@ -200,6 +204,28 @@ TEST_F(PlaylistEditorWindows, ListsButtonsAndDragsWithinAndBetweenTheLists) {
     QTest::keyClick(&dialog, Qt::Key_F1);
     EXPECT_EQ(helps, 1);
     dialog.reject();
+}
+
+// The note and the three drag cursors of the resources, four times their size, for a person to look at.
+TEST(PlaylistEditorPictures, NoteAndDragCursors) {
+    QImage sheet(4 * 136, 128, QImage::Format_RGB32);
+    sheet.fill(QColor(128, 128, 128));
+    QPainter p(&sheet);
+    int left = 0;
+    for (const char* name : {"BM_NOTE", "CR_TRACKDRAG", "CR_TRACKADD", "CR_TRACKDELETE"}) {
+        const std::optional<TRaster> raster = LoadBitmapResource(name);
+        ASSERT_TRUE(raster) << name;
+        QImage image(raster->Width(), raster->Height(), QImage::Format_RGB32);
+        for (int y = 0; y < raster->Height(); ++y) {
+            for (int x = 0; x < raster->Width(); ++x) {
+                image.setPixel(x, y, 0xFF000000u | raster->Row(y)[x]);
+            }
+        }
+        p.drawImage(QRect(left, 0, 128, 128), image);
+        left += 136;
+    }
+    p.end();
+    SaveShot(sheet, "playlist_editor_pictures.png");
 }
 
 TEST_F(PlaylistEditorWindows, OkFromThePlayersMenuHandsTheListOverAndCancelKeepsThePlayersList) {
