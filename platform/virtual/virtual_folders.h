@@ -13,12 +13,9 @@ public:
     void SetPlaces(std::vector<Place> places) { places_ = std::move(places); }
     std::vector<Place> Places() override { return places_; }
     FolderContents List(const std::string& folder) override;
-    // How many folders were listed: the lists are read once per change of folder.
-    int Listings() const { return listings_; }
 
 private:
     std::vector<Place> places_;
-    int listings_ = 0;
 };
 
 } // namespace tunefold::platform
