@@ -83,13 +83,18 @@ std::size_t PrintableSequence(std::string_view s) {
 } // namespace
 
 std::string ResolvePlaylistEntry(std::string entry, const std::string& listFile) {
+    return ResolvePlaylistEntry(std::move(entry), listFile, platform::ProgramFolder());
+}
+
+std::string ResolvePlaylistEntry(std::string entry, const std::string& listFile,
+                                 const std::string& programFolder) {
     std::replace(entry.begin(), entry.end(), '\\', '/');
     if (!entry.empty() && entry[0] == '/' && !platform::IsRegularFile(entry)) {
         entry.erase(0, 1);
     }
     if (!entry.empty() && entry[0] != '/') {
         const std::string a = Folder(listFile) + "/" + entry;
-        const std::string b = platform::JoinPath(platform::ProgramFolder(), entry);
+        const std::string b = platform::JoinPath(programFolder, entry);
         if (platform::IsRegularFile(a)) {
             entry = a;
         }

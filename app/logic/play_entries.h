@@ -14,6 +14,9 @@ namespace tunefold {
 // it makes does not exist (the M3U flavour's "below the program folder"), relative entries against
 // the list's folder, then the program's folder.
 std::string ResolvePlaylistEntry(std::string entry, const std::string& listFile);
+// The same against a given program folder.
+std::string ResolvePlaylistEntry(std::string entry, const std::string& listFile,
+                                 const std::string& programFolder);
 
 struct TPlayItems {
     // The files to play, in order: existing regular files (whether they are audio is found out when

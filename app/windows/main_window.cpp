@@ -15,6 +15,7 @@
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QScreen>
 #include <QTime>
 #include <QUrl>
 
@@ -36,6 +37,7 @@
 #include "app/windows/compact_panel.h"
 #include "app/windows/desktop_cover.h"
 #include "app/windows/player_menu.h"
+#include "app/windows/playlist_editor_window.h"
 #include "engine/displays/leds.h"
 #include "engine/displays/level.h"
 #include "engine/framework/resources.h"
@@ -434,10 +436,19 @@ void MainWindow::ProcessMessages() {
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
 
-bool MainWindow::EditPlaylist(std::vector<std::string>&, std::string&, std::size_t) {
-    // The playlist editor is a window of its own, still to come: until then it closes at once, as
-    // with Cancel, and the player keeps its list.
-    return false;
+bool MainWindow::EditPlaylist(std::vector<std::string>& list, std::string& listFileName, std::size_t index) {
+    PlaylistEditorWindow editor(platform::ProgramFolder(), this);
+    editor.OnHelp = [this] { ShowHelp(); };
+    editor.Start(list, listFileName, index);
+    if (const QScreen* screen = editor.screen()) {
+        editor.move(screen->availableGeometry().center() - editor.rect().center());
+    }
+    if (editor.exec() != QDialog::Accepted) {
+        return false;
+    }
+    list = editor.Controller().WorkList();
+    listFileName = editor.Controller().ListName();
+    return true;
 }
 
 void MainWindow::ShowPreferences() {
