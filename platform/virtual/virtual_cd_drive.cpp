@@ -130,7 +130,7 @@ bool ParseVirtualDiscLayout(std::string_view text, VirtualDiscLayout& layout, st
             return fail("unknown statement \"" + std::string(w[0]) + "\"");
         }
     }
-    if (noDisc) {
+    if (noDisc || (result.noDrive && disc.tracks.empty())) {
         if (!disc.tracks.empty()) {
             error = "nodisc and tracks contradict each other";
             return false;

@@ -37,7 +37,7 @@ struct VirtualDiscLayout {
 //   length M:SS:FF               instead of leadout: the last track's length
 //   nodisc                       the drive is empty
 //   door open|closed             the door's state at start (closed when not said)
-//   nodrive                      no drive at all
+//   nodrive                      no drive at all (no tracks needed)
 // Addresses must grow from track to track and stay below 100:00:00; at most 99 tracks. False with
 // a message naming the line on anything else.
 bool ParseVirtualDiscLayout(std::string_view text, VirtualDiscLayout& layout, std::string& error);
