@@ -12,7 +12,8 @@ constexpr std::int64_t kBytesPerSecond = 44100 * 4;
 } // namespace
 
 TMMCDAudioSource::TMMCDAudioSource(TComponent* owner, platform::CdAudioDevice* device)
-    : TMMDSPComponent(owner), requested_(device) {
+    : TMMDSPComponent(owner), requested_(device),
+      cache_(static_cast<std::size_t>(kReadSectors) * platform::kCdSectorBytes) {
     WAVEFORMATEX f{};
     MakePCMFormat(f, 16, 2, 44100);
     SetPWaveFormat(&f);
@@ -98,21 +99,14 @@ std::int64_t TMMCDAudioSource::LengthMs() const {
 }
 
 std::int64_t TMMCDAudioSource::PositionMs() const {
-    std::lock_guard lock(mutex_);
-    return position_ * 1000 / kBytesPerSecond;
+    return position_.load() * 1000 / kBytesPerSecond;
 }
 
 void TMMCDAudioSource::Opened() {
     TMMDSPComponent::Opened();
-    if (device_ == nullptr) {
-        return;
-    }
-    std::unique_ptr<platform::CdAudioReader> reader = device_->OpenReader();
     std::lock_guard lock(mutex_);
-    reader_ = std::move(reader);
-    cache_.resize(static_cast<std::size_t>(kReadSectors) * platform::kCdSectorBytes);
     cacheCount_ = 0;
-    readFailed_ = reader_ == nullptr;
+    readFailed_ = false;
 }
 
 void TMMCDAudioSource::Started() {
@@ -120,8 +114,19 @@ void TMMCDAudioSource::Started() {
     std::lock_guard lock(mutex_);
     if (!started_) {
         started_ = true;
+        readerTried_ = false;
         position_ = 0;
     }
+}
+
+void TMMCDAudioSource::Stopped() {
+    {
+        std::lock_guard lock(mutex_);
+        started_ = false;
+        reader_.reset();
+        cacheCount_ = 0;
+    }
+    TMMDSPComponent::Stopped();
 }
 
 void TMMCDAudioSource::Reset() {
@@ -142,9 +147,9 @@ void TMMCDAudioSource::Closed() {
 
 // On the output device's thread.
 void TMMCDAudioSource::BufferLoad(PWaveHdr lpWaveHdr, bool& MoreBuffers) {
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
     lpWaveHdr->dwBytesRecorded = 0;
-    if (reader_ == nullptr || end_ == 0) {
+    if (end_ == 0 || device_ == nullptr) {
         return;
     }
     if (!started_) {
@@ -153,22 +158,34 @@ void TMMCDAudioSource::BufferLoad(PWaveHdr lpWaveHdr, bool& MoreBuffers) {
         MoreBuffers = true;
         return;
     }
+    if (reader_ == nullptr && !readerTried_) {
+        readerTried_ = true;
+        lock.unlock();
+        std::unique_ptr<platform::CdAudioReader> reader = device_->OpenReader();
+        lock.lock();
+        reader_ = std::move(reader);
+        readFailed_ = reader_ == nullptr;
+    }
+    if (reader_ == nullptr) {
+        return;
+    }
+    std::int64_t position = position_.load();
     // Whole sample frames only, so the channels never swap places.
     const std::int64_t want = lpWaveHdr->dwBufferLength & ~DWORD{3};
     std::int64_t filled = 0;
     const int firstLba = startFrame_ - platform::kCdLeadInFrames;
     auto* out = reinterpret_cast<std::uint8_t*>(lpWaveHdr->lpData);
-    while (filled < want && position_ < end_) {
-        const int lba = firstLba + static_cast<int>(position_ / platform::kCdSectorBytes);
-        const std::int64_t offset = position_ % platform::kCdSectorBytes;
+    while (filled < want && position < end_) {
+        const int lba = firstLba + static_cast<int>(position / platform::kCdSectorBytes);
+        const std::int64_t offset = position % platform::kCdSectorBytes;
         if (lba < cacheLba_ || lba >= cacheLba_ + cacheCount_) {
-            const auto sectorsLeft = static_cast<int>((end_ - position_ + platform::kCdSectorBytes - 1) /
-                                                      platform::kCdSectorBytes);
+            const auto sectorsLeft =
+                static_cast<int>((end_ - position + platform::kCdSectorBytes - 1) / platform::kCdSectorBytes);
             const int got = reader_->Read(lba, std::min(kReadSectors, sectorsLeft), cache_.data());
             if (got <= 0) {
                 // The disc cannot give more: the stream ends here, as at the end of a file.
                 readFailed_ = got < 0;
-                end_ = position_;
+                end_ = position;
                 break;
             }
             cacheLba_ = lba;
@@ -176,16 +193,17 @@ void TMMCDAudioSource::BufferLoad(PWaveHdr lpWaveHdr, bool& MoreBuffers) {
         }
         const std::int64_t cached =
             static_cast<std::int64_t>(cacheLba_ + cacheCount_ - lba) * platform::kCdSectorBytes - offset;
-        const std::int64_t n = std::min({want - filled, cached, end_ - position_});
+        const std::int64_t n = std::min({want - filled, cached, end_ - position});
         std::memcpy(out + filled,
                     cache_.data() + static_cast<std::size_t>(lba - cacheLba_) * platform::kCdSectorBytes +
                         offset,
                     static_cast<std::size_t>(n));
         filled += n;
-        position_ += n;
+        position += n;
+        position_ = position;
     }
     lpWaveHdr->dwBytesRecorded = static_cast<DWORD>(filled);
-    MoreBuffers = position_ < end_;
+    MoreBuffers = position < end_;
 }
 
 } // namespace tunefold

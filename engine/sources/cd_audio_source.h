@@ -45,6 +45,7 @@ public:
     bool PublishesInput() const override { return false; }
     void Opened() override;
     void Started() override;
+    void Stopped() override;
     void Closed() override;
     void Reset() override;
     void BufferLoad(PWaveHdr lpWaveHdr, bool& MoreBuffers) override;
@@ -58,11 +59,15 @@ private:
     int startFrame_ = 0;
     int endFrame_ = 0;
 
-    mutable std::mutex mutex_; // the reader and the read position, shared with the device's thread
+    // The reader, shared with the device's thread. It is opened there, on the first pull after a
+    // start (opening reads the disc's table, which waits while the drive spins up), and let go at a
+    // stop, so the drive can be ejected while the output stands.
+    std::mutex mutex_;
     std::unique_ptr<platform::CdAudioReader> reader_;
     bool started_ = false;
-    std::int64_t position_ = 0; // bytes from the selection's start
-    std::int64_t end_ = 0;      // bytes in the selection
+    bool readerTried_ = false;
+    std::atomic<std::int64_t> position_{0}; // bytes from the selection's start
+    std::int64_t end_ = 0;                  // bytes in the selection
     std::vector<std::uint8_t> cache_;
     int cacheLba_ = 0;
     int cacheCount_ = 0;

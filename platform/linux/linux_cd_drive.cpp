@@ -231,6 +231,13 @@ CdDriveState LinuxCdDrive::Query(int fd, const CdDriveState& previous) {
         s.status = CdDriveStatus::NoInfo;
         break;
     }
+    if (s.status == CdDriveStatus::NoInfo) {
+        // A drive that cannot tell its state may still give a disc's table.
+        CdToc probe;
+        if (ReadToc(fd, probe)) {
+            s.status = CdDriveStatus::DiscOk;
+        }
+    }
     if (s.status != CdDriveStatus::DiscOk) {
         if (previous.status == CdDriveStatus::DiscOk || previous.tocValid) {
             ++s.mediaSerial; // the disc went (or the door opened)
