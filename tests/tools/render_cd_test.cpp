@@ -2,6 +2,7 @@
 // and a track played digitally through the chain into a WAV file holding exactly the disc's samples.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 
