@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "platform/virtual/virtual_cd_drive.h"
 #include "support/pull.h"
 
@@ -53,6 +55,13 @@ TEST(CDAudioSource, GivesTheTrackSampleForSampleInBuffersOfAnySize) {
     EXPECT_EQ(r.data, Expected(3, pf::MsfToFrames({0, 10, 0}), 75));
     EXPECT_EQ(source.PositionMs(), 1000);
     EXPECT_FALSE(source.ReadFailed());
+    // A stop and a new start play the track again from its beginning.
+    source.Stopped();
+    source.Started();
+    test::PullBuffer again(4 * pf::kCdSectorBytes);
+    EXPECT_TRUE(again.Load(source));
+    const std::vector<std::uint8_t> head = Expected(3, pf::MsfToFrames({0, 10, 0}), 4);
+    EXPECT_TRUE(std::equal(head.begin(), head.end(), again.Data()));
     source.Closed();
 
     // A range within the track: a play from 0:00:50 of track 1 to its end.
