@@ -9,6 +9,7 @@ ServiceSet InstallServices(const ServiceSet& set) {
     before.dialogs = SetDialogs(set.dialogs);
     before.mixer = SetMixer(set.mixer);
     before.singleInstance = SetSingleInstance(set.singleInstance);
+    before.cdAudio = SetCdAudio(set.cdAudio);
     before.registry = InstalledRegistryStore();
     InstallRegistryStore(set.registry);
     return before;

@@ -1,7 +1,7 @@
 // The platform services the program runs on, installed in one step by the program's start (and by
 // tools and tests that want a set of their own). Each service is still reached through its own
 // accessor (WaveOut(), Timers(), Dialogs(), CurrentRegistryStore(), Mixer(),
-// SingleInstance()), which looks at the
+// SingleInstance(), CdAudio()), which looks at the
 // installed backend on every call: nothing keeps a backend it found once. A service left out of a
 // set (null) is the platform's own: the real backend, or the virtual one when TUNEFOLD_PLATFORM is
 // "virtual".
@@ -9,6 +9,7 @@
 
 #include <memory>
 
+#include "platform/cd_audio.h"
 #include "platform/dialogs.h"
 #include "platform/mixer.h"
 #include "platform/mm_timer.h"
@@ -25,6 +26,7 @@ struct ServiceSet {
     std::shared_ptr<RegistryStore> registry;
     MixerDevices* mixer = nullptr;
     SingleInstanceService* singleInstance = nullptr;
+    CdAudioDevice* cdAudio = nullptr;
 };
 
 // Installs every service of `set` (null ones go back to the platform's own) and returns the set

@@ -53,6 +53,14 @@ bool TPlayerChain::SelectFile(const std::string& path) {
     return false;
 }
 
+bool TPlayerChain::SelectCdTrack(int track) {
+    if (!cd_.SelectTrack(track)) {
+        return false;
+    }
+    converter_.SetInput(&cd_);
+    return true;
+}
+
 void TPlayerChain::DeselectFiles() {
     mpeg_.SetFileName("");
     wave_.Wave().SetFileName("");

@@ -12,6 +12,7 @@
 #include "engine/processing/equalizer.h"
 #include "engine/processing/volume.h"
 #include "engine/sources/acm_converter.h"
+#include "engine/sources/cd_audio_source.h"
 #include "engine/sources/mpeg_file.h"
 #include "engine/sources/wave_file.h"
 
@@ -35,12 +36,16 @@ public:
     bool SelectFile(const std::string& path);
     // Both sources give up their files.
     void DeselectFiles();
+    // Selects audio track `track` of the disc in the drive in the CD source (read digitally) and
+    // links that source to the converter. False (nothing linked anew) when there is no such track.
+    bool SelectCdTrack(int track);
 
     // The ten band gains in dB, in the equalizer window's band order.
     void SetBandGains(const std::array<float, 10>& gains);
 
     TMMMPEGFile& MpegFile() { return mpeg_; }
     TMMWaveFile& WaveFile() { return wave_; }
+    TMMCDAudioSource& CdSource() { return cd_; }
     TMMPCMConverter& Converter() { return converter_; }
     TMMVolume& Volume() { return volume_; }
     TMMEqualizer& Equalizer() { return eq_; }
@@ -51,6 +56,7 @@ private:
     TPlayerChainSettings settings_;
     TMMMPEGFile mpeg_;
     TMMWaveFile wave_;
+    TMMCDAudioSource cd_;
     TMMPCMConverter converter_;
     TMMVolume volume_;
     TMMEqualizer eq_;

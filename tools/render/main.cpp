@@ -26,6 +26,7 @@
 #include "engine/sources/acm_converter.h"
 #include "engine/sources/wave_io.h"
 #include "platform/atomic_file.h"
+#include "platform/cd_audio.h"
 #include "platform/dynamic_library.h"
 #include "platform/input_file.h"
 #include "platform/message_loop.h"
@@ -34,6 +35,7 @@
 #include "platform/virtual/virtual_sound_card.h"
 #include "platform/virtual/virtual_timers.h"
 #include "platform/wave_device.h"
+#include "tools/render/disc_info.h"
 #include "tools/render/display_snapshot.h"
 
 #ifndef TUNEFOLD_VERSION
@@ -53,6 +55,7 @@ const char* const kUsage =
     "Usage: tunefold-render [options] FILE|PLAYLIST...\n"
     "       tunefold-render --line-in SECONDS [options]\n"
     "       tunefold-render --info FILE\n"
+    "       tunefold-render --disc-info | --cd-track N [options]\n"
     "       tunefold-render --list-devices | --demo | --help | --version\n"
     "\n"
     "Plays MPEG audio (layers I-III) and WAVE files, and .lst/.m3u playlists, entry after entry,\n"
@@ -85,6 +88,13 @@ const char* const kUsage =
     "                  silence while its queue and the ring fill; --volume, --balance, --eq,\n"
     "                  --bands, --no-eq and --device apply as for files\n"
     "  --info FILE     print the file's info line, length_ms=N and its tag text\n"
+    "  --disc-info     print the DiscID of the audio CD in the drive, its artist, title and track\n"
+    "                  names from the title database (cdplayer.ini in the configuration folder),\n"
+    "                  the tracks' lengths and the play order\n"
+    "  --cd-track N    play track N of the audio CD in the drive, read digitally, through the chain\n"
+    "                  (--out, --volume, --balance, --eq, --bands, --no-eq and --device apply as\n"
+    "                  for files); with TUNEFOLD_PLATFORM=virtual the drive is the virtual one, its\n"
+    "                  disc the layout file TUNEFOLD_VIRTUAL_CD names\n"
     "  --demo          play the demo track (rendered to a file when there is no sound device)\n"
     "  --help          this text\n"
     "  --version       the program's version\n"
@@ -118,6 +128,8 @@ struct Options {
     int spectrumKind = 1;
     bool hasSpectrumKind = false;
     int lineIn = 0; // seconds to record, 0: no recording
+    bool discInfo = false;
+    int cdTrack = 0; // the CD track to play, 0: none
     std::vector<std::string> files;
 };
 
@@ -222,6 +234,13 @@ bool Parse(int argc, char** argv, Options& o, std::string& error) {
                 error = error.empty() ? "--line-in needs a time in seconds from 1 to 86400" : error;
                 return false;
             }
+        } else if (a == "--disc-info") {
+            o.discInfo = true;
+        } else if (a == "--cd-track") {
+            if (!value(v) || !ParseInt(v, o.cdTrack) || o.cdTrack < 1 || o.cdTrack > 99) {
+                error = error.empty() ? "--cd-track needs a track number from 1 to 99" : error;
+                return false;
+            }
         } else if (a == "--info") {
             if (!value(o.info)) {
                 return false;
@@ -296,13 +315,24 @@ bool Parse(int argc, char** argv, Options& o, std::string& error) {
             o.files.push_back(a);
         }
     }
-    const bool play = !o.files.empty() || o.demo || o.lineIn > 0;
+    const bool play = !o.files.empty() || o.demo || o.lineIn > 0 || o.cdTrack > 0;
+    if (o.cdTrack > 0 && (!o.files.empty() || o.demo || o.lineIn > 0 || !o.info.empty() || o.discInfo ||
+                          o.loop >= 0 || !o.snapshot.empty())) {
+        error =
+            "--cd-track plays one track: it takes no files, --demo, --line-in, --info, --disc-info, --loop "
+            "or --snapshot";
+        return false;
+    }
+    if (o.discInfo && (play || !o.info.empty() || !o.out.empty())) {
+        error = "--disc-info plays nothing: it takes no files, --out or other play options";
+        return false;
+    }
     if (o.lineIn > 0 &&
         (!o.files.empty() || o.demo || !o.info.empty() || o.loop >= 0 || !o.snapshot.empty())) {
         error = "--line-in records: it takes no files, --demo, --info, --loop or --snapshot";
         return false;
     }
-    if (!o.help && !o.version && !o.listDevices && o.info.empty() && !play) {
+    if (!o.help && !o.version && !o.listDevices && o.info.empty() && !o.discInfo && !play) {
         error = "nothing to play";
         return false;
     }
@@ -478,6 +508,34 @@ public:
         } catch (const std::exception& e) {
             out_.Close();
             std::cerr << Shown(path) << ": " << e.what() << '\n';
+            return false;
+        }
+    }
+
+    // Plays track `track` of the audio CD in the drive, read digitally, to its end.
+    bool PlayCdTrack(int track) {
+        try {
+            if (!chain_.SelectCdTrack(track)) {
+                std::cerr << "tunefold-render: no audio track " << track << " on a disc in the drive\n";
+                return false;
+            }
+            if (!CheckOutputFormat()) {
+                return false;
+            }
+            out_.Start();
+            const bool ok = timers_ != nullptr ? DriveUntilEnd() : WaitForEnd(chain_.CdSource().LengthMs());
+            out_.Close();
+            if (options_.progress) {
+                std::cout << '\n' << std::flush;
+            }
+            if (chain_.CdSource().ReadFailed()) {
+                std::cerr << "tunefold-render: the disc could not be read digitally\n";
+                return false;
+            }
+            return ok;
+        } catch (const std::exception& e) {
+            out_.Close();
+            std::cerr << "tunefold-render: track " << track << ": " << e.what() << '\n';
             return false;
         }
     }
@@ -910,8 +968,19 @@ int Main(int argc, char** argv) {
         return kExitOk;
     }
     pf::MessageLoop::Gui().BindToCurrentThread();
-    // The recording comes from the real input even when the output is rendered on the virtual card.
+    // The recording comes from the real input even when the output is rendered on the virtual card,
+    // and so does the CD.
     pf::WaveInDevices& capture = pf::WaveIn();
+    pf::CdAudioDevice& cdDrive = pf::CdAudio();
+    if (o.discInfo || o.cdTrack > 0) {
+        if (const std::string problem = tf::render::VirtualDiscProblem(); !problem.empty()) {
+            std::cerr << "tunefold-render: " << problem << '\n';
+            return kExitBadFile;
+        }
+    }
+    if (o.discInfo) {
+        return tf::render::PrintDiscInfo(std::cout, std::cerr);
+    }
     if (!o.info.empty()) {
         const auto info = tf::DescribeFile(o.info);
         std::cout << info.infoLine << "\nlength_ms=" << info.lengthMs << '\n' << info.tagLine << '\n';
@@ -972,6 +1041,21 @@ int Main(int argc, char** argv) {
         }
         InstallInterruptHandlers();
         return LineIn(o, capture);
+    }
+    if (o.cdTrack > 0) {
+        pf::ScopedCdAudio drive(cdDrive);
+        InstallInterruptHandlers();
+        Player player(o, driven ? &displayClock : nullptr);
+        const bool ok = player.PlayCdTrack(o.cdTrack);
+        if (const int signal = Interrupted(); signal != 0 || !ok) {
+            player.Sink().Discard();
+            return signal != 0 ? 128 + signal : kExitBadFile;
+        }
+        if (!o.out.empty() && !player.Sink().Commit()) {
+            std::cerr << "tunefold-render: cannot write " << Shown(o.out) << '\n';
+            return kExitBadFile;
+        }
+        return kExitOk;
     }
 
     // Everything that will be played, known before anything is opened for writing.
