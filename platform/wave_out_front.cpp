@@ -183,10 +183,9 @@ void WaveOutFront::Run(const std::shared_ptr<Device>& device) {
         if (!d.pending.empty() && !d.sinkPaused) {
             // Everything is written (or a sink that cannot pause plays out what it holds): wait
             // until the oldest header may have been heard.
-            if (!d.paused) {
-                d.stream->Drain();
-            }
-            const auto wait = d.stream->UntilHeard(d.pending.front().endFrame - d.heard, d.written - d.heard);
+            const auto again = d.paused ? PcmSink::Never : d.stream->Drain();
+            const auto wait = std::min(
+                again, d.stream->UntilHeard(d.pending.front().endFrame - d.heard, d.written - d.heard));
             if (wait != PcmSink::Never) {
                 d.wake.wait_for(lock, wait);
                 continue;

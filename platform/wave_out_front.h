@@ -31,6 +31,7 @@ namespace tunefold::platform {
 class PcmSink {
 public:
     virtual ~PcmSink() = default;
+    static constexpr std::chrono::microseconds Never = std::chrono::microseconds::max();
 
     struct Taken {
         std::uint64_t bytes = 0;  // of what was offered
@@ -46,13 +47,13 @@ public:
     virtual bool Pause(bool on) = 0;
     // Forgets everything written; the sink is ready for more and not paused.
     virtual void Drop() = 0;
-    // Everything queued has been written: keep the stream going until it has been heard.
-    virtual void Drain() {}
+    // Everything queued has been written: keep the stream going until it has been heard. Returns
+    // when to call it again at the latest (Never: no need).
+    virtual std::chrono::microseconds Drain() { return Never; }
     // Called without the device's lock when the sink took nothing: waits up to `bound` for room.
     virtual void WaitForRoom(std::chrono::milliseconds bound) { (void)bound; }
     // How long until `frames` more frames may have been heard, with `ahead` frames written and not
     // heard in all; Never when only a caller moves the sink's clock (see WaveOutFront::Service).
-    static constexpr std::chrono::microseconds Never = std::chrono::microseconds::max();
     virtual std::chrono::microseconds UntilHeard(std::uint64_t frames, std::uint64_t ahead) = 0;
     // When the done flag of a returned header is set: 0 before its notification, a delay in ms
     // after it, negative never (a misbehaving driver, simulated).

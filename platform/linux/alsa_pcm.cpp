@@ -70,7 +70,7 @@ int Configure(snd_pcm_t* pcm, const WAVEFORMATEX& format, bool capture, Params& 
         return -EINVAL;
     }
     unsigned bufferUs = 500000;
-    unsigned periodUs = 50000;
+    unsigned periodUs = 40000;
     snd_pcm_hw_params_set_buffer_time_near(pcm, hw, &bufferUs, nullptr);
     snd_pcm_hw_params_set_period_time_near(pcm, hw, &periodUs, nullptr);
     if ((err = snd_pcm_hw_params(pcm, hw)) < 0) {

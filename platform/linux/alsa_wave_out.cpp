@@ -87,13 +87,17 @@ public:
 
     // Written frames that ran out of ALSA's buffer are not yet heard when a sound server lies
     // behind it: an underrun there would make the plugin drop what the server still holds. So
-    // while buffers wait to be heard and nothing else is queued, the PCM is kept fed with silence;
-    // and a short stream, below the start threshold, is started.
-    void Drain() override {
+    // while buffers wait to be heard and nothing else is queued, the PCM is kept from running dry
+    // with silence; and a short stream, below the start threshold, is started. The silence goes in
+    // only when less than half a period is left: a small queue of headers between two refills
+    // must not get silence between its buffers.
+    std::chrono::microseconds Drain() override {
+        const auto low = static_cast<snd_pcm_sframes_t>(params_.period / 2);
+        snd_pcm_sframes_t buffered = -1;
         const snd_pcm_sframes_t avail = snd_pcm_avail_update(pcm_);
         if (avail >= 0) {
-            const auto buffered = static_cast<snd_pcm_sframes_t>(params_.buffer) - avail;
-            if (buffered < static_cast<snd_pcm_sframes_t>(2 * params_.period)) {
+            buffered = static_cast<snd_pcm_sframes_t>(params_.buffer) - avail;
+            if (buffered < low) {
                 const std::size_t frames =
                     std::min<std::size_t>(params_.period, static_cast<std::size_t>(avail));
                 silence_.assign(frames * block_, silenceByte_);
@@ -101,12 +105,17 @@ public:
                 if (n > 0) {
                     sincePrepare_ += static_cast<std::uint64_t>(n);
                     padTail_ += static_cast<std::uint64_t>(n);
+                    buffered += n;
                 }
             }
         }
         if (snd_pcm_state(pcm_) == SND_PCM_STATE_PREPARED) {
             snd_pcm_start(pcm_);
         }
+        // Look again when the PCM may be down to the mark.
+        const std::uint64_t rate = std::max<std::uint64_t>(rate_, 1);
+        const auto above = static_cast<std::uint64_t>(std::max<snd_pcm_sframes_t>(buffered - low, 0));
+        return std::chrono::microseconds(std::max<std::uint64_t>(above * 1000000u / rate, 2000));
     }
 
     void WaitForRoom(std::chrono::milliseconds bound) override {

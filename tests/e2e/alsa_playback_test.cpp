@@ -66,8 +66,9 @@ using test::FileSize;
 using test::Spawn;
 using test::WaitFor;
 
-TEST_F(AlsaPlayback, SignalIsHeardExactlyOnceInOneRunAndInItsTime) {
-    const fs::path recording = dir / "monitor.raw";
+// Plays the signal with `numBuffers` buffers of `bufferSize` bytes and checks the recording.
+void PlayAndHearExactly(const fs::path& dir, pid_t& recorder, int numBuffers, int bufferSize) {
+    const fs::path recording = dir / ("monitor" + std::to_string(numBuffers) + ".raw");
     recorder = Spawn({"parec", "-d", "tunefold_sink.monitor", "--format=s16le", "--rate=44100",
                       "--channels=2", "--raw", "--latency-msec=20"},
                      recording.string());
@@ -83,8 +84,8 @@ TEST_F(AlsaPlayback, SignalIsHeardExactlyOnceInOneRunAndInItsTime) {
     wo.SetDeviceID(-1);
     wo.SetCallBackMode(cmThread);
     wo.SetPriority(tpHighest);
-    wo.SetNumBuffers(32);
-    wo.SetBufferSize(2048);
+    wo.SetNumBuffers(numBuffers);
+    wo.SetBufferSize(bufferSize);
     wo.SetTimeFormat(tfSample);
     wo.SetInput(&source);
     std::atomic<bool> stopped{false};
@@ -143,6 +144,18 @@ TEST_F(AlsaPlayback, SignalIsHeardExactlyOnceInOneRunAndInItsTime) {
     std::string why;
     ASSERT_TRUE(WaitFor([&] { return heardAll(why); }, 5000)) << why;
     EXPECT_EQ(why, "");
+    End(recorder);
+    recorder = -1;
+}
+
+TEST_F(AlsaPlayback, SignalIsHeardExactlyOnceInOneRunAndInItsTime) {
+    PlayAndHearExactly(dir, recorder, 32, 2048);
+}
+
+// A queue shorter than two of ALSA's periods (70 ms): between two refills everything queued is in
+// ALSA's buffer, which must not get silence between the buffers.
+TEST_F(AlsaPlayback, ASmallQueueIsHeardWithoutGaps) {
+    PlayAndHearExactly(dir, recorder, 3, 4096);
 }
 
 } // namespace

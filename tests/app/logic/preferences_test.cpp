@@ -222,8 +222,6 @@ TEST_F(PreferencesTest, CancelReturnsToTheValuesTheDialogFoundOrLastApplied) {
     EXPECT_EQ(target.ring.NumBuffers(), 40);
     EXPECT_EQ(target.painted[6], 0x123456u);
     EXPECT_EQ(target.setEqColors, 1);
-    EXPECT_EQ(Stored("Buffers"), -999) << "Apply stores nothing";
-
     EXPECT_EQ(Stored("Buffers"), 40) << "Apply stores";
     EXPECT_EQ(Stored("Col7"), 0x123456);
 
@@ -297,14 +295,16 @@ TEST_F(PreferencesTest, RefusedChangeKeepsTheDialogOpenAndStoresNothing) {
     TPreferences& p = Open();
     out.Open(); // playing: the device refuses a new device, mode or buffer count
     EXPECT_TRUE(p.btnApplyClick()) << "unchanged values are no change";
+    EXPECT_EQ(Stored("DeviceID"), 0) << "and are stored as they are";
+    EXPECT_EQ(Stored("Buffers"), 132);
     p.BufferSizeChange(true, 50);
     p.PlayComboChange(2);
     p.btnOkClick();
     ASSERT_EQ(target.errors.size(), 1u);
     EXPECT_EQ(target.errors[0], "Change to property while device was open");
     EXPECT_FALSE(p.View().closed);
-    EXPECT_EQ(Stored("DeviceID"), -999);
-    EXPECT_EQ(Stored("Col1"), -999);
+    EXPECT_EQ(Stored("DeviceID"), 0) << "a refused change stores nothing";
+    EXPECT_EQ(Stored("Buffers"), 132);
     out.Close();
     p.btnOkClick();
     EXPECT_TRUE(p.View().closed);
