@@ -16,6 +16,7 @@
 
 #include "app/logic/colour_scheme.h"
 #include "app/logic/equalizer_controller.h"
+#include "engine/displays/level.h"
 
 namespace tunefold::controls {
 class CaptionStrip;
@@ -60,6 +61,7 @@ public:
 
     controls::CurveChart* Chart1 = nullptr;
     controls::RasterHost* SpectrumHost = nullptr;
+    controls::RasterHost* ScaleHost = nullptr; // the level scale beside the chart
     controls::PowerSwitch* VrSwitch1 = nullptr;
     controls::RotaryWheel* MMMixerWheel1 = nullptr;
     controls::FaceButton* RzBmpButton7 = nullptr;  // Spectrum
@@ -97,6 +99,7 @@ private:
     QImage outline_;
     bool shaped_ = false;
     TColourSlots slots_{};
+    std::unique_ptr<TMMLevelScale> levelScale_;
     std::unique_ptr<TEqualizerController> eq_;
     std::uint32_t filePlayerColour_ = 0; // what "FILE PLAYER" was last painted in
     std::uint32_t gradientStart_ = 0;
