@@ -1,8 +1,9 @@
 // The equalizer window: a shaped panel above the main window with the curve chart (ten band points
-// dragged over the 120-point curve), the spectrum of what is heard in the same place, the power
-// switch, the output volume wheel, the view and preset keys and the source indicator. It holds the
-// equalizer's controller, wires every control to its handler and paints only the controller's view
-// in the main window's colour slots. Its outline is cut from the white pixels of skin0.bmp.
+// dragged over the 120-point curve) and a level scale beside it, the spectrum of what is heard in
+// the same place, the power switch, the output volume wheel, the view and preset keys and the
+// source indicator. It holds the equalizer's controller, wires every control to its handler and
+// paints only the controller's view in the main window's colour slots. Its outline is cut from
+// the white pixels of skin0.bmp.
 #pragma once
 
 #include <QImage>
