@@ -35,6 +35,8 @@ constexpr QRect kKeyWell{12, 150, 396, 26};
 constexpr QRect kSwitchWell{420, 104, 30, 42};
 constexpr QPoint kKnobCentre{494, 126};
 constexpr int kKeyWidth = 74;
+// The level scale: a narrow vertical strip between the dB captions and the chart.
+constexpr QRect kScale{44, 30, 7, 99};
 
 constexpr std::uint32_t kYellow = 0x00FFFF; // clYellow as a colour reference
 constexpr std::uint32_t kCdDimmed = 0x008000;
@@ -97,6 +99,8 @@ EqualizerWindow::EqualizerWindow(MainWindow& main, const std::string& programFol
     main_.Player().SetEqualizerSide(eq_.get());
     TMMSpectrum& spectrum = eq_->Spectrum();
     spectrum.Bevel().SetBevelOuter(bvNone);
+    // Full colour: at 8 bits the scheme's colours would be drawn as their nearest palette entries.
+    spectrum.SetBitsPerPixel(24);
     spectrum.SetBounds(0, 0, kChart.width(), kChart.height());
     SpectrumHost = new controls::RasterHost(spectrum, this);
     SpectrumHost->move(kChart.topLeft());
@@ -113,6 +117,8 @@ EqualizerWindow::~EqualizerWindow() {
     eq_->MixerWheel().OnDisplay = nullptr;
     delete SpectrumHost; // it refers to the controller's spectrum
     SpectrumHost = nullptr;
+    delete ScaleHost; // and this one to the level scale, which goes before the children
+    ScaleHost = nullptr;
     eq_.reset(); // writes normal.eq0
 }
 
@@ -138,8 +144,15 @@ void EqualizerWindow::BuildControls() {
     for (std::size_t i = 0; i < kDbCaptions.size(); ++i) {
         DbLabels[i] = Label(this, kDbCaptions[i], {0, 0});
         const double y = kChart.top() + (120.0 - kDbValues[i] * 5.5) / 240.0 * (kChart.height() - 1);
-        DbLabels[i]->move(kChart.left() - 6 - DbLabels[i]->width(), static_cast<int>(y) - 3);
+        DbLabels[i]->move(kScale.left() - 2 - DbLabels[i]->width(), static_cast<int>(y) - 3);
     }
+
+    levelScale_ = std::make_unique<TMMLevelScale>();
+    levelScale_->Bevel().SetBevelOuter(bvNone);
+    levelScale_->SetKind(lkVertical);
+    levelScale_->SetBounds(0, 0, kScale.width(), kScale.height());
+    ScaleHost = new controls::RasterHost(*levelScale_, this);
+    ScaleHost->move(kScale.topLeft());
 
     const std::array<std::pair<FaceButton**, const char*>, 5> keys{{
         {&RzBmpButton7, "Spectrum"},
@@ -261,6 +274,10 @@ void EqualizerWindow::Apply() {
     s.Bevel().SetInnerShadowColor(c.spectrumInnerBevel);
     s.Bevel().SetBorderSpaceColor(c.spectrumBorder);
     SpectrumHost->setVisible(!v.chartVisible);
+    levelScale_->SetColor(c.background);
+    levelScale_->SetScale1Color(c.scale[0]);
+    levelScale_->SetScale2Color(c.scale[1]);
+    levelScale_->SetScale3Color(c.scale[2]);
 
     RzBmpButton7->setEnabled(v.spectrumEnabled);
     RzBmpButton8->setEnabled(v.equalizerEnabled);

@@ -1,8 +1,9 @@
 // The equalizer window: a shaped panel above the main window with the curve chart (ten band points
-// dragged over the 120-point curve), the spectrum of what is heard in the same place, the power
-// switch, the output volume wheel, the view and preset keys and the source indicator. It holds the
-// equalizer's controller, wires every control to its handler and paints only the controller's view
-// in the main window's colour slots. Its outline is cut from the white pixels of skin0.bmp.
+// dragged over the 120-point curve) and a level scale beside it, the spectrum of what is heard in
+// the same place, the power switch, the output volume wheel, the view and preset keys and the
+// source indicator. It holds the equalizer's controller, wires every control to its handler and
+// paints only the controller's view in the main window's colour slots. Its outline is cut from
+// the white pixels of skin0.bmp.
 #pragma once
 
 #include <QImage>
@@ -16,6 +17,7 @@
 
 #include "app/logic/colour_scheme.h"
 #include "app/logic/equalizer_controller.h"
+#include "engine/displays/level.h"
 
 namespace tunefold::controls {
 class CaptionStrip;
@@ -60,6 +62,7 @@ public:
 
     controls::CurveChart* Chart1 = nullptr;
     controls::RasterHost* SpectrumHost = nullptr;
+    controls::RasterHost* ScaleHost = nullptr; // the level scale beside the chart
     controls::PowerSwitch* VrSwitch1 = nullptr;
     controls::RotaryWheel* MMMixerWheel1 = nullptr;
     controls::FaceButton* RzBmpButton7 = nullptr;  // Spectrum
@@ -97,6 +100,7 @@ private:
     QImage outline_;
     bool shaped_ = false;
     TColourSlots slots_{};
+    std::unique_ptr<TMMLevelScale> levelScale_;
     std::unique_ptr<TEqualizerController> eq_;
     std::uint32_t filePlayerColour_ = 0; // what "FILE PLAYER" was last painted in
     std::uint32_t gradientStart_ = 0;
