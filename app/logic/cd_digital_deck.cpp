@@ -84,7 +84,7 @@ bool TCdDigitalDeck::PlayFrom(int frame) {
         return false;
     }
     StopOutput();
-    if (!chain_.CdSource().SelectFrames(frame, leadOut)) {
+    if (!chain_.CdSource().SelectFrom(frame)) {
         return false;
     }
     chain_.Converter().SetInput(&chain_.CdSource());
