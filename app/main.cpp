@@ -24,7 +24,6 @@
 #include "app/windows/desktop_cover.h"
 #include "app/windows/equalizer_window.h"
 #include "app/windows/main_window.h"
-#include "app/windows/player_menu.h"
 #include "app/windows/preferences_dialog.h"
 #include "platform/paths.h"
 #include "platform/services.h"
@@ -194,7 +193,6 @@ int main(int argc, char** argv) {
     tunefold::TEqualizerController& equalizer = equalizerWindow.Controller();
     // The CD player window: hidden, its drive watched from now on; the menu and --cd-player show it.
     tunefold::windows::CdPlayerWindow cdWindow(mainWindow, equalizerWindow, programFolder, start.cdRoute);
-    mainWindow.Menu().OnShowCdPlayer = [&cdWindow] { cdWindow.ShowWindow(true); };
 
     // The main window's handle for later starts: their files arrive here, on the GUI thread.
     auto endpoint =
@@ -267,6 +265,5 @@ int main(int argc, char** argv) {
     compact.show();
     const int status = QApplication::exec();
     mainWindow.SetCompanions(nullptr, nullptr);
-    mainWindow.Menu().OnShowCdPlayer = nullptr;
     return status;
 }

@@ -78,11 +78,13 @@ CdPlayerWindow::CdPlayerWindow(MainWindow& main, EqualizerWindow& equalizer, con
     cd_ = std::make_unique<TCdPlayer>(main_.Player(), equalizer.Controller(), *this, route, device);
     BuildControls();
     main_.Menu().AttachTo(*this);
+    main_.Menu().OnShowCdPlayer = [this] { ShowWindow(true); };
     Wire();
     Apply();
 }
 
 CdPlayerWindow::~CdPlayerWindow() {
+    main_.Menu().OnShowCdPlayer = nullptr;
     // The hosts refer to the controller's meters and to our panels.
     for (controls::RasterHost* host : {ledHost1_, ledHost2_, meterHost1_, meterHost2_, scaleHost_}) {
         delete host;
