@@ -17,6 +17,7 @@
 #include "app/controls/track_bar.h"
 #include "app/controls/window_shaper.h"
 #include "app/logic/program_folder.h"
+#include "app/windows/colour_slots.h"
 #include "app/windows/equalizer_window.h"
 #include "app/windows/main_window.h"
 #include "app/windows/player_menu.h"
@@ -264,9 +265,11 @@ void CdPlayerWindow::Apply() {
     Paint(*LabelRoute, v.captionColour);
     ledPanel1_->SetValue(v.currentTrack);
     ledPanel2_->SetValue(v.trackCount);
+    // A panel is blank for 0: its digits go dark, as when it is switched off.
     for (TMMLEDPanel* panel : {ledPanel1_.get(), ledPanel2_.get()}) {
-        if (panel->Enabled() != v.panelsEnabled) {
-            panel->SetEnabled(v.panelsEnabled);
+        const bool lit = v.panelsEnabled && panel->Value() != 0;
+        if (panel->Enabled() != lit) {
+            panel->SetEnabled(lit);
         }
     }
 
@@ -276,7 +279,8 @@ void CdPlayerWindow::Apply() {
     VrClock3->SetSecond(v.lengthSeconds);
     for (controls::SegmentClock* clock : {VrClock2, VrClock3}) {
         clock->SetHighColor(ColorFromRef(v.clockHigh));
-        clock->SetLowColor(ColorFromRef(v.clockLow));
+        // The unlit segments are seen through the glass, so that lit ones stand out.
+        clock->SetLowColor(ColorFromRef(ThroughGlass(v.clockLow, kGlass, 25)));
     }
 
     VrCalendar1->SetColor(ColorFromRef(v.gridColour));
