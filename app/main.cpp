@@ -5,6 +5,8 @@
 //
 //   tunefold [FILE]         opens FILE once the main window is first shown (the power goes on)
 //   tunefold --play FILE    also starts playing it
+//   tunefold --cd-player    also shows the CD player window (--cd-digital / --cd-analog choose how
+//                           the disc is heard; by default through the line input when there is one)
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,6 +19,7 @@
 #include "app/qt/application.h"
 #include "app/qt/message_pump.h"
 #include "app/qt/qt_dialogs.h"
+#include "app/windows/cd_player_window.h"
 #include "app/windows/compact_panel.h"
 #include "app/windows/desktop_cover.h"
 #include "app/windows/equalizer_window.h"
@@ -62,13 +65,30 @@ bool ChoosePlatform() {
 struct StartArguments {
     std::string file;
     bool play = false;
+    bool cdPlayer = false;
+    tunefold::TCdRoute cdRoute = tunefold::TCdRoute::Auto;
 };
+
+bool IsOption(const char* arg) {
+    for (const char* option : {"--play", "--cd-player", "--cd-digital", "--cd-analog"}) {
+        if (std::strcmp(arg, option) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
 
 StartArguments ParseArguments(const QStringList& args) {
     StartArguments start;
     for (qsizetype i = 1; i < args.size(); ++i) {
         if (args[i] == QLatin1String("--play")) {
             start.play = true;
+        } else if (args[i] == QLatin1String("--cd-player")) {
+            start.cdPlayer = true;
+        } else if (args[i] == QLatin1String("--cd-digital")) {
+            start.cdRoute = tunefold::TCdRoute::Digital;
+        } else if (args[i] == QLatin1String("--cd-analog")) {
+            start.cdRoute = tunefold::TCdRoute::Analog;
         } else if (start.file.empty()) {
             start.file = args[i].toStdString();
         }
@@ -85,8 +105,9 @@ public:
     tunefold::TMMWaveOut& WaveOut() override { return window_.Player().WaveOut(); }
     int PreVolume() const override { return window_.Player().PreVolume(); }
     void SetPreVolume(int value) override { window_.Player().SetPreVolume(value); }
-    // The CD player window's wheel: the window of its own is still to come.
-    int CDWheelVolume() const override { return 16384; }
+    int CDWheelVolume() const override {
+        return cd_ != nullptr ? cd_->Controller().View().wheelValue : 16384;
+    }
     tunefold::TColourSlots& Colours() override { return slots_; }
     tunefold::platform::WindowHandle WindowHandle() const override { return handle_; }
     void WindowPosition(int& left, int& top) const override {
@@ -102,12 +123,14 @@ public:
         }
     }
     void SetEqualizer(tunefold::windows::EqualizerWindow* equalizer) { equalizer_ = equalizer; }
+    void SetCdPlayer(tunefold::windows::CdPlayerWindow* cd) { cd_ = cd; }
 
 private:
     tunefold::windows::MainWindow& window_;
     tunefold::platform::WindowHandle handle_;
     tunefold::TColourSlots slots_;
     tunefold::windows::EqualizerWindow* equalizer_ = nullptr;
+    tunefold::windows::CdPlayerWindow* cd_ = nullptr;
 };
 
 tunefold::TWorkArea WorkArea(const QWidget& window) {
@@ -122,7 +145,7 @@ int main(int argc, char** argv) {
     // A second start hands its file to the running player and ends, with or without a display.
     std::string startFile;
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--play") != 0) {
+        if (!IsOption(argv[i])) {
             startFile = tunefold::AbsoluteArgument(argv[i], tunefold::CurrentWorkingFolder());
             break;
         }
@@ -168,6 +191,8 @@ int main(int argc, char** argv) {
     // the main window once that has its place.
     tunefold::windows::EqualizerWindow equalizerWindow(mainWindow, programFolder);
     tunefold::TEqualizerController& equalizer = equalizerWindow.Controller();
+    // The CD player window: hidden, its drive watched from now on; the menu and --cd-player show it.
+    tunefold::windows::CdPlayerWindow cdWindow(mainWindow, equalizerWindow, programFolder, start.cdRoute);
 
     // The main window's handle for later starts: their files arrive here, on the GUI thread.
     auto endpoint =
@@ -191,6 +216,7 @@ int main(int argc, char** argv) {
         });
     SettingsTarget target(mainWindow, endpoint ? endpoint->Handle() : 0);
     target.SetEqualizer(&equalizerWindow);
+    target.SetCdPlayer(&cdWindow);
     tunefold::TMainSettings settings(programFolder);
 
     // The main window's first show runs once the event loop turns, after the other windows exist.
@@ -207,6 +233,10 @@ int main(int argc, char** argv) {
         mainWindow.move(left, top);
         compact.PlaceAtTopRight(); // on the screen that holds the main window, whatever it was before
         equalizerWindow.show();
+        cdWindow.Controller().SetWheelValue(settings.CDVolume());
+        if (start.cdPlayer) {
+            cdWindow.ShowWindow(true);
+        }
         if (start.file.empty()) {
             return;
         }

@@ -252,6 +252,14 @@ void TEqualizerController::MMHiTimer1Timer() {
 // ---------------------------------------------------------------- sources
 
 void TEqualizerController::RzBmpButton5Click() {
+    SwitchToCd(true);
+}
+
+void TEqualizerController::SelectDigitalCd() {
+    SwitchToCd(false);
+}
+
+void TEqualizerController::SwitchToCd(bool lineIn) {
     TMMWaveOut& out = player_.WaveOut();
     TMMVolume& volume = player_.Chain().Volume();
     if (player_.ActiveSource() == 1 && out.State().Contains(wosPlaying)) {
@@ -266,7 +274,9 @@ void TEqualizerController::RzBmpButton5Click() {
         waveIn_.Close();
     }
     player_.SetActiveSource(2);
-    volume.SetInput(&ring_);
+    // Read digitally, the disc comes through the converter as a file does; the CD window starts
+    // the output once its source has the disc.
+    volume.SetInput(lineIn ? static_cast<TMMDSPComponent*>(&ring_) : &player_.Chain().Converter());
     if (cd_->Level1() != nullptr) {
         player_.Connector().SetLevel1(cd_->Level1());
     }
@@ -274,8 +284,10 @@ void TEqualizerController::RzBmpButton5Click() {
         player_.Connector().SetLevel2(cd_->Level2());
     }
     volume.SetVolume(cd_->WheelValue());
-    waveIn_.Start();
-    out.Start();
+    if (lineIn) {
+        waveIn_.Start();
+        out.Start();
+    }
     view_.cdSource = true;
     Changed();
 }

@@ -93,6 +93,8 @@ public:
     void FormClose();
     // The hidden "CD" source switch: the line-in route feeds the chain (the CD window presses it).
     void RzBmpButton5Click();
+    // The same switch for a disc read digitally: the converter feeds the chain, no line input.
+    void SelectDigitalCd();
     void SetCdPlayerSide(TCdPlayerSide* side) { cd_ = side != nullptr ? side : &defaultCd_; }
     TMMWaveIn& WaveIn() { return waveIn_; }
     TMMRingBuffer& RingBuffer() { return ring_; }
@@ -111,6 +113,7 @@ private:
     void Changed() { window_.ViewChanged(); }
     // The band values of the curve to the equalizer stage.
     void SendGains();
+    void SwitchToCd(bool lineIn);
     std::string PresetFilter() const;
 
     TFilePlayer& player_;

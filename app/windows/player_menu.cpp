@@ -45,6 +45,11 @@ PlayerMenu::PlayerMenu(TFilePlayer& player, QWidget* owner) : QObject(owner), pl
     CompactPanel1 = Item("Compact Control Panel", none, [this] { player_.CompactPanel1Click(); });
     ShowEqualizer1 = Item("Show Equalizer", none, [this] { player_.ShowEqualizer1Click(); });
     ShowFilePlayer1 = Item("Show File Player", none, [this] { player_.ShowFilePlayer1Click(); });
+    ShowCdPlayer1 = Item("Show CD Player", none, [this] {
+        if (OnShowCdPlayer) {
+            OnShowCdPlayer();
+        }
+    });
     menu_->addSeparator();
     HideDesktop1 =
         Item("Hide Desktop", QKeySequence(Qt::CTRL | Qt::Key_H), [this] { player_.HideDesktop1Click(); });

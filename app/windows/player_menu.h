@@ -37,6 +37,8 @@ public:
 
     // "E&xit": what closing the player means is the main window's business.
     std::function<void()> OnExit;
+    // "Show CD Player": the CD player window is the program's to show.
+    std::function<void()> OnShowCdPlayer;
 
     QAction* Open1 = nullptr;
     QAction* Playlist1 = nullptr;
@@ -53,6 +55,7 @@ public:
     QAction* CompactPanel1 = nullptr;
     QAction* ShowEqualizer1 = nullptr;
     QAction* ShowFilePlayer1 = nullptr;
+    QAction* ShowCdPlayer1 = nullptr;
     QAction* HideDesktop1 = nullptr;
     QAction* Exit1 = nullptr;
 

@@ -64,6 +64,40 @@ bool TMMCDAudioSource::SelectTrack(int track, long waitMs) {
     return endFrame_ > startFrame_;
 }
 
+bool TMMCDAudioSource::SelectFrom(int fromFrame, long waitMs) {
+    Deselect();
+    platform::CdAudioDevice& device = Device();
+    if (!device.Open()) {
+        return false;
+    }
+    platform::CdDriveState state = device.State();
+    if (!state.tocValid && state.status != platform::CdDriveStatus::TrayOpen &&
+        state.status != platform::CdDriveStatus::NoDisc && device.Refresh(waitMs)) {
+        state = device.State();
+    }
+    device.Close();
+    const auto& tracks = state.toc.tracks;
+    int track = 0;
+    for (const platform::CdTrackEntry& t : tracks) {
+        if (fromFrame >= t.startFrame) {
+            track = t.number;
+        }
+    }
+    if (!state.tocValid || track == 0 || !SelectTrack(track, waitMs)) {
+        return false;
+    }
+    // On through the audio tracks that follow, as a drive plays a disc; a data track ends it.
+    auto it = std::find_if(tracks.begin(), tracks.end(),
+                           [track](const platform::CdTrackEntry& t) { return t.number == track; });
+    int end = endFrame_;
+    for (++it; it != tracks.end() && !it->data; ++it) {
+        const auto next = std::next(it);
+        end = next == tracks.end() ? state.toc.leadOutFrame : next->startFrame;
+    }
+    endFrame_ = end;
+    return SelectFrames(fromFrame, end);
+}
+
 bool TMMCDAudioSource::SelectFrames(int fromFrame, int toFrame) {
     if (device_ == nullptr || fromFrame >= toFrame || fromFrame < startFrame_ || toFrame > endFrame_) {
         return false;

@@ -29,7 +29,11 @@ public:
     // `waitMs` for its table of contents when the service has not read it yet). False when there
     // is no such audio track; the selection is then empty.
     bool SelectTrack(int track, long waitMs = 5000);
-    // Selects a range of absolute frames of the disc (for a play from a position within a track).
+    // Selects from absolute frame `fromFrame` to the end of the audio that follows it (through the
+    // following audio tracks, up to a data track or the lead-out), as a drive plays a disc.
+    bool SelectFrom(int fromFrame, long waitMs = 5000);
+    // Narrows the selection to a range of absolute frames within it (for a play from a position
+    // within a track).
     bool SelectFrames(int fromFrame, int toFrame);
     // Lets the drive go; the source then gives no data.
     void Deselect();

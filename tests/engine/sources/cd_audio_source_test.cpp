@@ -76,6 +76,33 @@ TEST(CDAudioSource, GivesTheTrackSampleForSampleInBuffersOfAnySize) {
     EXPECT_EQ(drive.OpenCount(), 0);
 }
 
+TEST(CDAudioSource, APlayFromAPlaceRunsOnThroughTheFollowingAudioTracks) {
+    pf::VirtualCdDrive drive;
+    // Three audio tracks of 1 s, then a data track.
+    pf::VirtualDisc disc = pf::MakeVirtualDisc({{0, 2, 0}, {0, 3, 0}, {0, 4, 0}, {0, 5, 0}}, {0, 9, 0});
+    disc.tracks[3].data = true;
+    drive.InsertDisc(disc);
+    TMMCDAudioSource source(nullptr, &drive);
+    // From the middle of track 2: the rest of it and all of track 3, not the data track.
+    ASSERT_TRUE(source.SelectFrom(225 + 30));
+    EXPECT_EQ(source.Track(), 2);
+    EXPECT_EQ(source.LengthMs(), (375 - 255) * 1000 / 75);
+    source.Opened();
+    source.Started();
+    const test::PullResult r = test::PullAll(source, 3 * pf::kCdSectorBytes);
+    EXPECT_TRUE(r.ended);
+    std::vector<std::uint8_t> expected = Expected(2, 255, 45);
+    const std::vector<std::uint8_t> third = Expected(3, 300, 75);
+    expected.insert(expected.end(), third.begin(), third.end());
+    EXPECT_EQ(r.data, expected);
+    source.Closed();
+    // Before the first track, on a data track, past the disc: nothing.
+    EXPECT_FALSE(source.SelectFrom(100));
+    EXPECT_FALSE(source.SelectFrom(400));
+    source.Deselect();
+    EXPECT_EQ(drive.OpenCount(), 0);
+}
+
 TEST(CDAudioSource, RefusesDataAndMissingTracksAndEndsOnAReadError) {
     pf::VirtualCdDrive drive;
     drive.InsertDisc(Disc());
