@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/logic/mpeg_tag_line.h"
 #include "engine/sources/mpeg_file.h"
 #include "engine/sources/wave_file.h"
 #include "engine/sources/wave_io.h"
@@ -10,26 +11,6 @@
 namespace tunefold {
 
 namespace {
-
-// An ID3v1 text field: up to 30 Latin-1 characters, ending early at the first NUL, as UTF-8. A
-// control character (C0 or C1) shows as a blank: a tag may hold anything, and none of it may reach
-// a terminal or a display as a command.
-std::string TagField(const TMMMpegInfo& info, int recordOffset) {
-    const auto* p = reinterpret_cast<const unsigned char*>(&info) + recordOffset;
-    std::string text;
-    for (std::size_t n = 0; n < 30 && p[n] != 0; ++n) {
-        const unsigned char c = p[n];
-        if (c < 0x20 || (c >= 0x7f && c < 0xa0)) {
-            text += ' ';
-        } else if (c < 0x80) {
-            text += static_cast<char>(c);
-        } else {
-            text += static_cast<char>(0xc0 | (c >> 6));
-            text += static_cast<char>(0x80 | (c & 0x3f));
-        }
-    }
-    return text;
-}
 
 std::string MpegInfoLine(const TMMMpegInfo& info) {
     static const char* const layers[] = {"Layer I; ", "Layer II; ", "Layer III; "};
@@ -54,14 +35,14 @@ FileInfo DescribeFile(const std::string& path) {
     FileInfo result;
     if (IsMpegFile(path)) {
         TMMMpegInfo info{};
-        if (!GetMpegFileInfo(path, info)) {
+        TMMMpegTextTags tags;
+        if (!GetMpegFileInfo(path, info, tags)) {
             return result;
         }
         result.kind = FileKind::Mpeg;
         result.infoLine = MpegInfoLine(info);
         result.lengthMs = info.Time;
-        result.tagLine = "TITLE: " + TagField(info, 41) + " ARTIST: " + TagField(info, 71) +
-                         " ALBUM: " + TagField(info, 101);
+        result.tagLine = MpegTagLine(info, tags);
         return result;
     }
     PWaveIORecord rec = nullptr;

@@ -135,6 +135,10 @@ TEST_F(FilePlayerTest, AnMpegFileShowsItsTagLayerAndMode) {
     EXPECT_EQ(Player().View().layerNumber, "II");
     EXPECT_EQ(Player().View().rate.value, 32);
     EXPECT_EQ(Player().View().line2.text, "TITLE:  ARTIST:  ALBUM: ");
+
+    // A file with only an ID3v2 tag shows its text.
+    Player().OPN(Copy("id3v2_utf16.mp3", "utf16.mp3"));
+    EXPECT_EQ(Player().View().line2.text, "TITLE: Ελληνικά 日本語 ARTIST: Дмитрий ALBUM: Über");
 }
 
 TEST_F(FilePlayerTest, WhatIsNoAudioFileIsReportedOnceAndShowsNoFile) {
