@@ -7,6 +7,7 @@
 #include "engine/sources/mpeg_file.h"
 #include "engine/sources/wave_file.h"
 #include "engine/sources/wave_io.h"
+#include "platform/wave_layout.h"
 
 namespace tunefold {
 
@@ -27,6 +28,18 @@ std::string MpegInfoLine(const TMMMpegInfo& info) {
         line += modes[info.Mode];
     }
     return line;
+}
+
+// Float and extensible records are named by what their samples are; every other tag by its name.
+std::string WaveFormatName(const WAVEFORMATEX* f) {
+    platform::WaveLayout layout;
+    if (f != nullptr &&
+        (f->wFormatTag == platform::WAVE_FORMAT_EXTENSIBLE ||
+         f->wFormatTag == platform::WAVE_FORMAT_IEEE_FLOAT) &&
+        platform::ReadWaveLayout(*f, layout)) {
+        return layout.isFloat ? "IEEE Float" : "PCM";
+    }
+    return FormatTagName(f);
 }
 
 } // namespace
@@ -51,7 +64,7 @@ FileInfo DescribeFile(const std::string& path) {
     }
     result.kind = FileKind::Wave;
     // Two blanks after the dash, as the playlist editor writes it.
-    result.infoLine = "WAVE - " + std::string(" ") + FormatTagName(rec->Format.get()) + " " +
+    result.infoLine = "WAVE - " + std::string(" ") + WaveFormatName(rec->Format.get()) + " " +
                       FormatDescription(rec->Format.get());
     result.lengthMs = WaveSamplesToMs(*rec->Format, rec->TotalSamples);
     WaveIOClose(rec);

@@ -342,7 +342,8 @@ void TFilePlayer::ShowFileInfo() {
         ShowLength(wave.Length());
         view_.rate.value = wave.SampleRate() / 1000;
         view_.layerLit = false;
-        view_.stereo = wave.Mode() != mMono;
+        // More than two channels play as stereo.
+        view_.stereo = wave.PWaveFormat() != nullptr && wave.PWaveFormat()->nChannels >= 2;
         view_.modeEnabled = true;
         view_.bitRate.value = wave.BitLength();
         view_.bitRateUnit = "Bit";
