@@ -113,18 +113,23 @@ std::string Id3v2Field(const std::string& text) {
 
 } // namespace
 
-std::string MpegTagLine(const TMMMpegInfo& info, const TMMMpegTextTags& tags) {
-    std::string title, artist, album;
+TMpegTagFields MpegTagFields(const TMMMpegInfo& info, const TMMMpegTextTags& tags) {
+    TMpegTagFields f;
     if (std::memcmp(info.ID3Tag, "TAG", 3) == 0) {
-        title = Id3v1Field(info, 3);
-        artist = Id3v1Field(info, 33);
-        album = Id3v1Field(info, 63);
+        f.title = Id3v1Field(info, 3);
+        f.artist = Id3v1Field(info, 33);
+        f.album = Id3v1Field(info, 63);
     } else {
-        title = Id3v2Field(tags.Title);
-        artist = Id3v2Field(tags.Artist);
-        album = Id3v2Field(tags.Album);
+        f.title = Id3v2Field(tags.Title);
+        f.artist = Id3v2Field(tags.Artist);
+        f.album = Id3v2Field(tags.Album);
     }
-    return "TITLE: " + title + " ARTIST: " + artist + " ALBUM: " + album;
+    return f;
+}
+
+std::string MpegTagLine(const TMMMpegInfo& info, const TMMMpegTextTags& tags) {
+    const TMpegTagFields f = MpegTagFields(info, tags);
+    return "TITLE: " + f.title + " ARTIST: " + f.artist + " ALBUM: " + f.album;
 }
 
 } // namespace tunefold

@@ -7,8 +7,17 @@
 
 namespace tunefold {
 
-// "TITLE: ... ARTIST: ... ALBUM: ...", each field up to 30 characters, as UTF-8. The ID3v1 tag at
-// the end of the file gives the fields where there is one; without it the ID3v2 tag's text fields do.
+struct TMpegTagFields {
+    std::string title;
+    std::string artist;
+    std::string album;
+};
+
+// The three fields, each up to 30 characters, as UTF-8. The ID3v1 tag at the end of the file gives
+// them where there is one; without it the ID3v2 tag's text fields do.
+TMpegTagFields MpegTagFields(const TMMMpegInfo& info, const TMMMpegTextTags& tags);
+
+// "TITLE: ... ARTIST: ... ALBUM: ..." of those fields.
 std::string MpegTagLine(const TMMMpegInfo& info, const TMMMpegTextTags& tags);
 
 } // namespace tunefold
