@@ -14,10 +14,12 @@
 
 #include "app/logic/equalizer_controller.h"
 #include "app/logic/file_player.h"
+#include "app/logic/mpris_adapter.h"
 #include "app/logic/program_folder.h"
 #include "app/logic/startup.h"
 #include "app/qt/application.h"
 #include "app/qt/message_pump.h"
+#include "app/qt/mpris_service.h"
 #include "app/qt/qt_dialogs.h"
 #include "app/windows/cd_player_window.h"
 #include "app/windows/compact_panel.h"
@@ -26,7 +28,9 @@
 #include "app/windows/main_window.h"
 #include "app/windows/preferences_dialog.h"
 #include "platform/paths.h"
+#include "platform/platform_mode.h"
 #include "platform/services.h"
+#include "platform/virtual/virtual_sound_card.h"
 
 #include <QGuiApplication>
 #include <QScreen>
@@ -173,6 +177,11 @@ int main(int argc, char** argv) {
     services.dialogs = &dialogs;
     tunefold::platform::ScopedServices installed(services);
     tunefold::qt::MessagePump pump;
+    // On the virtual platform the sound card plays in real time, as a real one would (its own
+    // default is to wait for a test to move its clock, which would hold playback still forever).
+    if (tunefold::platform::VirtualPlatformRequested()) {
+        tunefold::platform::VirtualSoundCard::Instance().SetClock(tunefold::platform::VirtualClock::RealTime);
+    }
 
     StartArguments start = ParseArguments(QCoreApplication::arguments());
     start.file = startFile;
@@ -262,6 +271,15 @@ int main(int argc, char** argv) {
         settings.FormClose(target);
         QCoreApplication::quit();
     };
+    // Media keys and desktop widgets reach the player through the session bus, as its buttons do.
+    tunefold::TMprisAdapter mpris(player);
+    mpris.OnRaise = [&] {
+        mainWindow.show();
+        mainWindow.raise();
+        mainWindow.activateWindow();
+    };
+    mpris.OnQuit = [&] { mainWindow.close(); };
+    tunefold::qt::MprisService mprisService(mpris);
     compact.show();
     const int status = QApplication::exec();
     mainWindow.SetCompanions(nullptr, nullptr);

@@ -3,33 +3,15 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/logic/mpeg_tag_line.h"
 #include "engine/sources/mpeg_file.h"
 #include "engine/sources/wave_file.h"
 #include "engine/sources/wave_io.h"
+#include "platform/wave_layout.h"
 
 namespace tunefold {
 
 namespace {
-
-// An ID3v1 text field: up to 30 Latin-1 characters, ending early at the first NUL, as UTF-8. A
-// control character (C0 or C1) shows as a blank: a tag may hold anything, and none of it may reach
-// a terminal or a display as a command.
-std::string TagField(const TMMMpegInfo& info, int recordOffset) {
-    const auto* p = reinterpret_cast<const unsigned char*>(&info) + recordOffset;
-    std::string text;
-    for (std::size_t n = 0; n < 30 && p[n] != 0; ++n) {
-        const unsigned char c = p[n];
-        if (c < 0x20 || (c >= 0x7f && c < 0xa0)) {
-            text += ' ';
-        } else if (c < 0x80) {
-            text += static_cast<char>(c);
-        } else {
-            text += static_cast<char>(0xc0 | (c >> 6));
-            text += static_cast<char>(0x80 | (c & 0x3f));
-        }
-    }
-    return text;
-}
 
 std::string MpegInfoLine(const TMMMpegInfo& info) {
     static const char* const layers[] = {"Layer I; ", "Layer II; ", "Layer III; "};
@@ -48,20 +30,32 @@ std::string MpegInfoLine(const TMMMpegInfo& info) {
     return line;
 }
 
+// Float and extensible records are named by what their samples are; every other tag by its name.
+std::string WaveFormatName(const WAVEFORMATEX* f) {
+    platform::WaveLayout layout;
+    if (f != nullptr &&
+        (f->wFormatTag == platform::WAVE_FORMAT_EXTENSIBLE ||
+         f->wFormatTag == platform::WAVE_FORMAT_IEEE_FLOAT) &&
+        platform::ReadWaveLayout(*f, layout)) {
+        return layout.isFloat ? "IEEE Float" : "PCM";
+    }
+    return FormatTagName(f);
+}
+
 } // namespace
 
 FileInfo DescribeFile(const std::string& path) {
     FileInfo result;
     if (IsMpegFile(path)) {
         TMMMpegInfo info{};
-        if (!GetMpegFileInfo(path, info)) {
+        TMMMpegTextTags tags;
+        if (!GetMpegFileInfo(path, info, tags)) {
             return result;
         }
         result.kind = FileKind::Mpeg;
         result.infoLine = MpegInfoLine(info);
         result.lengthMs = info.Time;
-        result.tagLine = "TITLE: " + TagField(info, 41) + " ARTIST: " + TagField(info, 71) +
-                         " ALBUM: " + TagField(info, 101);
+        result.tagLine = MpegTagLine(info, tags);
         return result;
     }
     PWaveIORecord rec = nullptr;
@@ -70,7 +64,7 @@ FileInfo DescribeFile(const std::string& path) {
     }
     result.kind = FileKind::Wave;
     // Two blanks after the dash, as the playlist editor writes it.
-    result.infoLine = "WAVE - " + std::string(" ") + FormatTagName(rec->Format.get()) + " " +
+    result.infoLine = "WAVE - " + std::string(" ") + WaveFormatName(rec->Format.get()) + " " +
                       FormatDescription(rec->Format.get());
     result.lengthMs = WaveSamplesToMs(*rec->Format, rec->TotalSamples);
     WaveIOClose(rec);

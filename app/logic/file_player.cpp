@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "app/logic/file_info.h"
+#include "app/logic/mpeg_tag_line.h"
 #include "app/logic/play_entries.h"
 #include "app/logic/recent_files.h"
 #include "engine/displays/player_displays.h"
@@ -61,26 +62,6 @@ std::size_t Characters(const std::string& text) {
 
 TMatrixLine Line(const std::string& text) {
     return TMatrixLine{text, Characters(text) > kLineLength};
-}
-
-// The ID3v1 field at `offset`: up to 30 characters, ending at the first NUL, as Latin-1 -> UTF-8.
-std::string TagField(const TMMMpegInfo& info, std::size_t offset) {
-    std::string out;
-    for (std::size_t i = 0; i < 30; ++i) {
-        const auto c = static_cast<unsigned char>(info.ID3Tag[offset + i]);
-        if (c == 0) {
-            break;
-        }
-        if (c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0)) {
-            out += ' '; // a control shows as a blank
-        } else if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
 }
 
 } // namespace
@@ -327,9 +308,8 @@ void TFilePlayer::ShowFileInfo() {
         view_.trackLit = true;
         TMMMpegInfo info{};
         mpeg.GetInfo(info);
-        // Without a tag the three fields are empty (the tag bytes are zeros).
-        SetLines(BaseName(mpeg.FileName()), "TITLE: " + TagField(info, 3) + " ARTIST: " + TagField(info, 33) +
-                                                " ALBUM: " + TagField(info, 63));
+        // Without a tag the three fields are empty.
+        SetLines(BaseName(mpeg.FileName()), MpegTagLine(info, mpeg.TextTags()));
         ShowLength(mpeg.Time());
         view_.rate.value = mpeg.PlayBackRate() / 1000;
         view_.layerLit = true;
@@ -362,7 +342,8 @@ void TFilePlayer::ShowFileInfo() {
         ShowLength(wave.Length());
         view_.rate.value = wave.SampleRate() / 1000;
         view_.layerLit = false;
-        view_.stereo = wave.Mode() != mMono;
+        // More than two channels play as stereo.
+        view_.stereo = wave.PWaveFormat() != nullptr && wave.PWaveFormat()->nChannels >= 2;
         view_.modeEnabled = true;
         view_.bitRate.value = wave.BitLength();
         view_.bitRateUnit = "Bit";

@@ -156,7 +156,12 @@ WAVEFORMATEX SuggestPCMFormat(const WAVEFORMATEX* format) {
     if (format == nullptr) {
         return result;
     }
-    if (format->wFormatTag == WAVE_FORMAT_PCM) {
+    // PCM the chain can take as it is stays as it is; wider samples or more channels are what the
+    // manager's PCM driver suggests for them.
+    const bool plain = format->wFormatTag == WAVE_FORMAT_PCM &&
+                       (format->wBitsPerSample == 8 || format->wBitsPerSample == 16) &&
+                       format->nChannels <= 2;
+    if (plain || (format->wFormatTag == WAVE_FORMAT_PCM && !AcmManager().usable)) {
         std::memcpy(&result, format, sizeof result);
         result.cbSize = 0;
         return result;

@@ -71,6 +71,7 @@ bool LookupAll(const platform::DynamicLibrary& lib, TMpegEntryPoints& e) {
     Lookup(lib, e.ScanFileEx, "mpeg_ScanFileEx");
     Lookup(lib, e.EncryptFile, "mpeg_EncryptFile");
     Lookup(lib, e.ReadID3Tag, "mpeg_ReadID3Tag");
+    Lookup(lib, e.GetTextTag, "mpeg_GetTextTag");
     // Everything the player calls must be there; a library without them is as good as too old.
     return e.Init && e.Done && e.SetFileName && e.GetFileName && e.GetEmpty && e.GetFileInfo && e.OpenFile &&
            e.CloseFile && e.ResetFile && e.ReadDataBytes && e.GetDone && e.SetPosition && e.GetPosition &&
@@ -141,6 +142,7 @@ struct FileStamp {
 struct Probe {
     bool isMpeg = false;
     TMMMpegInfo info{};
+    TMMMpegTextTags tags;
 };
 
 // Asking the decoder about a file opens and scans it whole, and the same file is asked about several
@@ -221,7 +223,9 @@ Probe ProbeWithDecoder(const std::string& name) {
     probe.isMpeg = e.SetFileName(d.handle, name.c_str()) == 0 && e.GetEmpty(d.handle) == 0 &&
                    e.OpenFile(d.handle) == 0 && e.CloseFile(d.handle) == 0 &&
                    e.GetFileInfo(d.handle, &probe.info) == 0;
-    if (!probe.isMpeg) {
+    if (probe.isMpeg) {
+        probe.tags = ReadMpegTextTags(d.handle);
+    } else {
         probe.info = TMMMpegInfo{};
     }
     // A file written moments ago may be written again within the same tick of its clock, with the
@@ -349,9 +353,11 @@ void TMMMpeg::NotifyThunk(std::int32_t /*value*/, void* user) {
 void TMMMpeg::StreamInfoChanged() {
     if (!IsEmpty()) {
         Check(MpegDecoder().GetFileInfo(handle_, &info_));
+        textTags_ = ReadMpegTextTags(handle_);
         BuildFormat();
     } else {
         std::memset(&info_, 0, sizeof info_);
+        textTags_ = {};
     }
     if (OnChange) {
         OnChange(this);
@@ -638,7 +644,31 @@ bool IsMpegFile(const std::string& name) {
     return ProbeWithDecoder(name).isMpeg;
 }
 
+TMMMpegTextTags ReadMpegTextTags(TMpegHandle handle) {
+    TMMMpegTextTags tags;
+    const auto& e = MpegDecoder();
+    if (e.GetTextTag == nullptr || handle == nullptr) {
+        return tags;
+    }
+    auto read = [&](std::int32_t field, std::string& out) {
+        char buffer[1024];
+        if (e.GetTextTag(handle, field, buffer, sizeof buffer) == 0) {
+            buffer[sizeof buffer - 1] = '\0';
+            out = buffer;
+        }
+    };
+    read(MPEG_TEXT_TITLE, tags.Title);
+    read(MPEG_TEXT_ARTIST, tags.Artist);
+    read(MPEG_TEXT_ALBUM, tags.Album);
+    return tags;
+}
+
 bool GetMpegFileInfo(const std::string& name, TMMMpegInfo& info) {
+    TMMMpegTextTags unused;
+    return GetMpegFileInfo(name, info, unused);
+}
+
+bool GetMpegFileInfo(const std::string& name, TMMMpegInfo& info, TMMMpegTextTags& tags) {
     if (!MayBeMpegFile(name)) {
         return false;
     }
@@ -649,6 +679,7 @@ bool GetMpegFileInfo(const std::string& name, TMMMpegInfo& info) {
     const Probe probe = ProbeWithDecoder(name);
     if (probe.isMpeg) {
         info = probe.info;
+        tags = probe.tags;
     }
     return probe.isMpeg;
 }

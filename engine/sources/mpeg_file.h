@@ -57,6 +57,15 @@ struct TMpegEntryPoints {
     decltype(&::mpeg_ScanFileEx) ScanFileEx = nullptr;
     decltype(&::mpeg_EncryptFile) EncryptFile = nullptr;
     decltype(&::mpeg_ReadID3Tag) ReadID3Tag = nullptr;
+    decltype(&::mpeg_GetTextTag) GetTextTag = nullptr; // absent from older libraries
+};
+
+// The text fields of a file's ID3v2 tag, UTF-8 (empty where the file has none).
+struct TMMMpegTextTags {
+    std::string Title;
+    std::string Artist;
+    std::string Album;
+    bool operator==(const TMMMpegTextTags&) const = default;
 };
 // The loaded entry points (valid after LoadMpegDecoder returned true).
 const TMpegEntryPoints& MpegDecoder();
@@ -90,6 +99,7 @@ public:
     std::int32_t FrameBytes() const;
 
     const TMMMpegInfo& Info() const { return info_; }
+    const TMMMpegTextTags& TextTags() const { return textTags_; }
     // The PCM format decoded data comes in; none while there is no file.
     const WAVEFORMATEX* PWaveFormat() const { return IsEmpty() ? nullptr : &format_; }
     TMpegHandle Handle() const { return handle_; }
@@ -107,6 +117,7 @@ private:
     std::int32_t trailingHeader_ = 0;
     bool exactPosition_ = false;
     TMMMpegInfo info_{};
+    TMMMpegTextTags textTags_;
     WAVEFORMATEX format_{};
     bool open_ = false;
     std::exception_ptr notifyError_;
@@ -143,6 +154,7 @@ public:
     void SetPosition(std::int32_t frame) { mpeg_.SetPosition(frame); }
 
     void GetInfo(TMMMpegInfo& info) const { info = mpeg_.Info(); }
+    const TMMMpegTextTags& TextTags() const { return mpeg_.TextTags(); }
 
     bool PublishesInput() const override { return false; }
     void Opened() override;
@@ -164,5 +176,9 @@ private:
 
 bool IsMpegFile(const std::string& name);
 bool GetMpegFileInfo(const std::string& name, TMMMpegInfo& info);
+// The same, with the text fields of the file's ID3v2 tag.
+bool GetMpegFileInfo(const std::string& name, TMMMpegInfo& info, TMMMpegTextTags& tags);
+// Reads the text fields of the file `handle` has selected (all empty without the entry point).
+TMMMpegTextTags ReadMpegTextTags(TMpegHandle handle);
 
 } // namespace tunefold

@@ -141,6 +141,7 @@ struct Decoder {
     TMpegDecodeCallback decodeCallback = nullptr;
     void* decodeUser = nullptr;
     TMMMpegInfo info{};
+    std::string texts[3]; // the ID3v2 title, artist and album, UTF-8
     FrameQueue ahead;
     // The decoded frame not yet delivered (the queue's front frame, valid until the next one is taken).
     const unsigned char* pending = nullptr;
@@ -344,6 +345,45 @@ void ReadTag(const std::string& name, uint8_t* tag) {
     std::fclose(f);
 }
 
+// The first value of an ID3v2 text frame: the engine keeps every frame's values in UTF-8, one after
+// another with NULs between them.
+std::string FirstValue(const mpg123_string* s) {
+    if (s == nullptr || s->p == nullptr || s->fill == 0) {
+        return {};
+    }
+    return std::string(s->p, strnlen(s->p, s->fill));
+}
+
+// The decoding engine reads the frames only (the file as it sees it leaves out whatever lies between
+// them), so a handle of its own reads the file from its start, as far as the tag at the start and
+// the first frame.
+void ReadTextTags(Decoder& d, const std::string& name) {
+    for (auto& t : d.texts) {
+        t.clear();
+    }
+    int err = MPG123_OK;
+    mpg123_handle* mh = mpg123_new(nullptr, &err);
+    if (mh == nullptr) {
+        return;
+    }
+    long rate = 0;
+    int channels = 0, encoding = 0;
+    mpg123_id3v1* v1 = nullptr;
+    mpg123_id3v2* v2 = nullptr;
+    if (mpg123_param(mh, MPG123_FLAGS, MPG123_QUIET, 0) == MPG123_OK &&
+        mpg123_open(mh, name.c_str()) == MPG123_OK) {
+        if (mpg123_getformat(mh, &rate, &channels, &encoding) == MPG123_OK &&
+            (mpg123_meta_check(mh) & MPG123_ID3) != 0 && mpg123_id3(mh, &v1, &v2) == MPG123_OK &&
+            v2 != nullptr) {
+            d.texts[MPEG_TEXT_TITLE] = FirstValue(v2->title);
+            d.texts[MPEG_TEXT_ARTIST] = FirstValue(v2->artist);
+            d.texts[MPEG_TEXT_ALBUM] = FirstValue(v2->album);
+        }
+        mpg123_close(mh);
+    }
+    mpg123_delete(mh);
+}
+
 void ResetDecoding(Decoder& d) {
     d.ahead.Stop();
     d.pending = nullptr;
@@ -363,6 +403,9 @@ void CloseEngine(Decoder& d) {
     ResetDecoding(d);
     d.pendingFrame = d.nextFrame = 0;
     std::memset(&d.info, 0, sizeof d.info);
+    for (auto& t : d.texts) {
+        t.clear();
+    }
 }
 
 void Notify(Decoder& d) {
@@ -425,6 +468,7 @@ int32_t OpenEngine(Decoder& d, const std::string& name) {
     const int spf = fi.layer == 1 ? 384 : (fi.layer == 3 && fi.version != MPG123_1_0) ? 576 : 1152;
     in.FrameTime = spf * 1000.0 / static_cast<double>(fi.rate);
     ReadTag(name, in.ID3Tag);
+    ReadTextTags(d, name);
     if (fi.vbr == MPG123_CBR) {
         in.BitRate = fi.bitrate;
     } else if (in.Time > 0) {
@@ -952,6 +996,25 @@ int32_t mpeg_ReadID3Tag(const char* name, uint8_t* tag128) {
     }
     ReadTag(name, tag128);
     return tag128[0] == 'T' ? MPEG_OK : MPEG_ERR_NOT_MPEG;
+}
+
+int32_t mpeg_GetTextTag(TMpegHandle handle, int32_t field, char* buffer, int32_t size) {
+    Decoder* d = From(handle);
+    if (d == nullptr) {
+        return MPEG_ERR_HANDLE;
+    }
+    if (field < MPEG_TEXT_TITLE || field > MPEG_TEXT_ALBUM || buffer == nullptr || size < 1) {
+        return MPEG_ERR_PARAM;
+    }
+    const std::string& text = d->texts[field];
+    size_t n = std::min(text.size(), static_cast<size_t>(size - 1));
+    // Never end on half a character.
+    while (n > 0 && n < text.size() && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) {
+        --n;
+    }
+    std::memcpy(buffer, text.data(), n);
+    buffer[n] = '\0';
+    return MPEG_OK;
 }
 
 } // extern "C"

@@ -86,6 +86,12 @@ int32_t mpeg_EncryptFile(const char* source, const char* destination, int32_t ke
 /* Copies the ID3v1 tag of a file (128 bytes, zeros without a tag); 0 when a tag was found. */
 int32_t mpeg_ReadID3Tag(const char* name, uint8_t* tag128);
 
+/* The text fields of the selected file's ID3v2 tag, as UTF-8. */
+enum { MPEG_TEXT_TITLE = 0, MPEG_TEXT_ARTIST = 1, MPEG_TEXT_ALBUM = 2 };
+/* Copies one field (its first value, NUL-terminated, cut at a character boundary to fit `size`);
+ * an empty text when the file has no such field. */
+int32_t mpeg_GetTextTag(TMpegHandle handle, int32_t field, char* buffer, int32_t size);
+
 #ifdef __cplusplus
 }
 #endif

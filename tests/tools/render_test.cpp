@@ -39,6 +39,9 @@ TEST(Render, InfoLinesAsThePlayerShowsThem) {
     EXPECT_EQ(mp2.out.substr(0, mp2.out.find('\n')), "ISO MPEG 1 - Layer II; 48.000 kHz; 96 KBit/s; Mono;");
     auto lsf = Render("--info " + test::Fixture("l3_cbr64_mono_22050.mp3"));
     EXPECT_EQ(lsf.out.substr(0, lsf.out.find('\n')), "ISO MPEG 2 - Layer III; 22.050 kHz; 64 KBit/s; Mono;");
+    auto v2 = Render("--info " + test::Fixture("id3v2_utf8.mp3"));
+    EXPECT_EQ(v2.out.substr(v2.out.rfind('\n', v2.out.size() - 2) + 1),
+              "TITLE: naïve €uro 🎵 ARTIST: Zoë ALBUM: 東京\n");
     auto wav = Render("--info " + test::Fixture("pcm8_stereo_22050.wav"));
     EXPECT_EQ(wav.status, 0);
     EXPECT_EQ(wav.out, "WAVE -  PCM 22.050 kHz, 8 Bit, Stereo\nlength_ms=1300\n\n");

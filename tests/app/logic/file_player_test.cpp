@@ -135,6 +135,22 @@ TEST_F(FilePlayerTest, AnMpegFileShowsItsTagLayerAndMode) {
     EXPECT_EQ(Player().View().layerNumber, "II");
     EXPECT_EQ(Player().View().rate.value, 32);
     EXPECT_EQ(Player().View().line2.text, "TITLE:  ARTIST:  ALBUM: ");
+
+    // A file with only an ID3v2 tag shows its text.
+    Player().OPN(Copy("id3v2_utf16.mp3", "utf16.mp3"));
+    EXPECT_EQ(Player().View().line2.text, "TITLE: Ελληνικά 日本語 ARTIST: Дмитрий ALBUM: Über");
+}
+
+TEST_F(FilePlayerTest, AFiveOneWaveFileOpensAsStereoWithItsSampleWidth) {
+    Player().OPN(Copy("pcm24_6ch_96000.wav", "surround.wav"));
+    const TFilePlayerView& v = Player().View();
+    EXPECT_EQ(v.line1.text, "surround.wav");
+    EXPECT_TRUE(v.stereo);
+    EXPECT_EQ(v.bitRate.value, 24);
+    EXPECT_EQ(v.bitRateUnit, "Bit");
+    EXPECT_EQ(v.rate.value, 96);
+    EXPECT_TRUE(v.Button(TPlayerButton::Play));
+    EXPECT_EQ(dialogs.AskedCount(), 0u);
 }
 
 TEST_F(FilePlayerTest, WhatIsNoAudioFileIsReportedOnceAndShowsNoFile) {
