@@ -1,5 +1,7 @@
 #include "app/windows/cd_player_window.h"
 
+#include "app/windows/window_face.h"
+
 #include <QContextMenuEvent>
 #include <QCoreApplication>
 #include <QLinearGradient>
@@ -349,55 +351,23 @@ void CdPlayerWindow::paintEvent(QPaintEvent*) {
     p.drawEllipse(kKnobCentre, 34, 34);
     p.setRenderHint(QPainter::Antialiasing, false);
 
-    QFont font = p.font();
-    font.setPixelSize(15);
-    font.setBold(true);
-    p.setFont(font);
-    const QRect words(kSwitchWell.left() - 2, 18, width() - kSwitchWell.left() - 10, 20);
-    p.setPen(QColor(0x0c, 0x0d, 0x0f));
-    p.drawText(words.translated(1, 1), Qt::AlignLeft, QStringLiteral("Tunefold"));
-    p.setPen(QColor(0x8a, 0x90, 0x9a));
-    p.drawText(words, Qt::AlignLeft, QStringLiteral("Tunefold"));
-    font.setPixelSize(11);
-    font.setBold(false);
-    p.setFont(font);
-    p.setPen(QColor(0x0c, 0x0d, 0x0f));
-    p.drawText(words.translated(1, 21), Qt::AlignLeft, QStringLiteral("CD Player"));
-    p.setPen(QColor(0x70, 0x76, 0x80));
-    p.drawText(words.translated(0, 20), Qt::AlignLeft, QStringLiteral("CD Player"));
-
-    font.setPixelSize(8);
-    p.setFont(font);
-    const auto engrave = [&p](QRect box, const QString& text) {
-        p.setPen(QColor(0x0c, 0x0d, 0x0f));
-        p.drawText(box.translated(1, 1), Qt::AlignHCenter | Qt::AlignTop, text);
-        p.setPen(QColor(0x9a, 0xa0, 0xaa));
-        p.drawText(box, Qt::AlignHCenter | Qt::AlignTop, text);
-    };
-    engrave(QRect(kSwitchWell.left() - 10, kSwitchWell.bottom() + 3, kSwitchWell.width() + 20, 10),
-            QStringLiteral("POWER"));
-    engrave(QRect(kKnobCentre.x() - 30, kKnobCentre.y() + 37, 60, 10), QStringLiteral("VOLUME"));
+    PaintFaceTitle(p, QRect(kSwitchWell.left() - 2, 18, width() - kSwitchWell.left() - 10, 20),
+                   QStringLiteral("CD Player"));
+    EngraveLabel(p, QRect(kSwitchWell.left() - 10, kSwitchWell.bottom() + 3, kSwitchWell.width() + 20, 10),
+                 QStringLiteral("POWER"));
+    EngraveLabel(p, QRect(kKnobCentre.x() - 30, kKnobCentre.y() + 37, 60, 10), QStringLiteral("VOLUME"));
 }
 
 void CdPlayerWindow::mousePressEvent(QMouseEvent* event) {
-    if (event->button() != Qt::LeftButton) {
-        event->ignore();
-        return;
-    }
-    dragging_ = true;
-    dragOffset_ = event->globalPosition().toPoint() - frameGeometry().topLeft();
+    drag_.Press(*this, event);
 }
 
 void CdPlayerWindow::mouseMoveEvent(QMouseEvent* event) {
-    if (dragging_) {
-        move(event->globalPosition().toPoint() - dragOffset_);
-    }
+    drag_.Move(*this, event);
 }
 
 void CdPlayerWindow::mouseReleaseEvent(QMouseEvent* event) {
-    if (event->button() == Qt::LeftButton) {
-        dragging_ = false;
-    }
+    drag_.Release(event);
 }
 
 void CdPlayerWindow::contextMenuEvent(QContextMenuEvent* event) {

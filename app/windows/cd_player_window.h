@@ -14,6 +14,7 @@
 #include <string>
 
 #include "app/logic/cd_player.h"
+#include "app/windows/window_face.h"
 
 namespace tunefold {
 class TMMLEDPanel;
@@ -116,8 +117,7 @@ private:
     controls::RasterHost* meterHost2_ = nullptr;
     controls::RasterHost* scaleHost_ = nullptr;
     bool applying_ = false;
-    bool dragging_ = false;
-    QPoint dragOffset_;
+    FaceDrag drag_;
 };
 
 } // namespace tunefold::windows

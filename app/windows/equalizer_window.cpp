@@ -1,5 +1,7 @@
 #include "app/windows/equalizer_window.h"
 
+#include "app/windows/window_face.h"
+
 #include <QContextMenuEvent>
 #include <QKeyEvent>
 #include <QLinearGradient>
@@ -362,57 +364,24 @@ void EqualizerWindow::paintEvent(QPaintEvent*) {
     p.drawRect(kChart.adjusted(-1, -1, 0, 0));
 
     // The words on the face, engraved.
-    QFont font = p.font();
-    font.setPixelSize(15);
-    font.setBold(true);
-    p.setFont(font);
-    const QRect words(kSwitchWell.left() - 2, 18, width() - kSwitchWell.left() - 10, 20);
-    p.setPen(QColor(0x0c, 0x0d, 0x0f));
-    p.drawText(words.translated(1, 1), Qt::AlignLeft, QStringLiteral("Tunefold"));
-    p.setPen(QColor(0x8a, 0x90, 0x9a));
-    p.drawText(words, Qt::AlignLeft, QStringLiteral("Tunefold"));
-    font.setPixelSize(11);
-    font.setBold(false);
-    p.setFont(font);
-    p.setPen(QColor(0x0c, 0x0d, 0x0f));
-    p.drawText(words.translated(1, 21), Qt::AlignLeft, QStringLiteral("Equalizer"));
-    p.setPen(QColor(0x70, 0x76, 0x80));
-    p.drawText(words.translated(0, 20), Qt::AlignLeft, QStringLiteral("Equalizer"));
-
-    // The face's words under the switch and the knob, as on the main window's face.
-    font.setPixelSize(8);
-    p.setFont(font);
-    const auto engrave = [&p](QRect box, const QString& text) {
-        p.setPen(QColor(0x0c, 0x0d, 0x0f));
-        p.drawText(box.translated(1, 1), Qt::AlignHCenter | Qt::AlignTop, text);
-        p.setPen(QColor(0x9a, 0xa0, 0xaa));
-        p.drawText(box, Qt::AlignHCenter | Qt::AlignTop, text);
-    };
-    engrave(QRect(kSwitchWell.left() - 10, kSwitchWell.bottom() + 3, kSwitchWell.width() + 20, 10),
-            QStringLiteral("POWER"));
-    engrave(QRect(kKnobCentre.x() - 30, kKnobCentre.y() + 37, 60, 10), QStringLiteral("OUTPUT"));
+    PaintFaceTitle(p, QRect(kSwitchWell.left() - 2, 18, width() - kSwitchWell.left() - 10, 20),
+                   QStringLiteral("Equalizer"));
+    EngraveLabel(p, QRect(kSwitchWell.left() - 10, kSwitchWell.bottom() + 3, kSwitchWell.width() + 20, 10),
+                 QStringLiteral("POWER"));
+    EngraveLabel(p, QRect(kKnobCentre.x() - 30, kKnobCentre.y() + 37, 60, 10), QStringLiteral("OUTPUT"));
 }
 
 // The face moves the window, as the main window's does.
 void EqualizerWindow::mousePressEvent(QMouseEvent* event) {
-    if (event->button() != Qt::LeftButton) {
-        event->ignore();
-        return;
-    }
-    dragging_ = true;
-    dragOffset_ = event->globalPosition().toPoint() - frameGeometry().topLeft();
+    drag_.Press(*this, event);
 }
 
 void EqualizerWindow::mouseMoveEvent(QMouseEvent* event) {
-    if (dragging_) {
-        move(event->globalPosition().toPoint() - dragOffset_);
-    }
+    drag_.Move(*this, event);
 }
 
 void EqualizerWindow::mouseReleaseEvent(QMouseEvent* event) {
-    if (event->button() == Qt::LeftButton) {
-        dragging_ = false;
-    }
+    drag_.Release(event);
 }
 
 void EqualizerWindow::keyPressEvent(QKeyEvent* event) {

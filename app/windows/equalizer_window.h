@@ -17,6 +17,7 @@
 
 #include "app/logic/colour_scheme.h"
 #include "app/logic/equalizer_controller.h"
+#include "app/windows/window_face.h"
 #include "engine/displays/level.h"
 
 namespace tunefold::controls {
@@ -107,8 +108,7 @@ private:
     std::uint32_t gradientEnd_ = 0;
     std::uint32_t panelBevel_ = 0;
     bool applying_ = false;
-    bool dragging_ = false; // the face is being dragged with the left button
-    QPoint dragOffset_;     // the press point relative to the window's top left
+    FaceDrag drag_;
 };
 
 } // namespace tunefold::windows

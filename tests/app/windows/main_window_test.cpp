@@ -75,12 +75,13 @@ TEST_F(PlayerWindows, TheFaceIsShapedAndStartsSwitchedOff) {
         {m.CompactPanel1, "Compact Control Panel|"},
         {m.ShowEqualizer1, "Show Equalizer|"},
         {m.ShowFilePlayer1, "Show File Player|"},
+        {m.ShowCdPlayer1, "Show CD Player|"},
         {m.HideDesktop1, "Hide Desktop|Ctrl+H"},
         {m.Exit1, "E&xit|Ctrl+Q"}};
     for (const auto& [action, expected] : items) {
         EXPECT_EQ((action->text() + "|" + action->shortcut().toString()).toStdString(), expected);
     }
-    EXPECT_EQ(m.Menu().actions().size(), 22); // with the six separators
+    EXPECT_EQ(m.Menu().actions().size(), 23); // with the six separators
 }
 
 TEST_F(PlayerWindows, NextSkipsAMissingEntryAndBothFacesCountThree) {
