@@ -32,7 +32,7 @@ public:
 
     const TFilePlayerView& View() const { return view_; }
     void SetEqualizerSide(TEqualizerSide* side) { eq_ = side != nullptr ? side : &defaultEq_; }
-    // Part of the start: the compact panel exists and mirrors the counters from now on.
+    // At the start: the compact panel exists and mirrors the counters from now on.
     void SetCompactReady(bool ready) { compactReady_ = ready; }
 
     // ---- opening ----

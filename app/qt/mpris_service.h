@@ -1,5 +1,5 @@
 // The player on the session bus as org.mpris.MediaPlayer2.tunefold: the root and Player interfaces
-// of the media player specification, answered from the Qt-free adapter, their properties announced
+// of MPRIS, answered from the Qt-free adapter, their properties announced
 // with PropertiesChanged whenever one differs from what was announced last, and seeks with Seeked.
 // Without a session bus the player simply goes without.
 #pragma once
