@@ -280,8 +280,10 @@ int main(int argc, char** argv) {
     };
     mpris.OnQuit = [&] { mainWindow.close(); };
     tunefold::qt::MprisService mprisService(mpris);
+    mainWindow.OnViewChanged = [&mprisService] { mprisService.PlayerChanged(); };
     compact.show();
     const int status = QApplication::exec();
     mainWindow.SetCompanions(nullptr, nullptr);
+    mainWindow.OnViewChanged = nullptr; // the bus object goes first
     return status;
 }

@@ -18,10 +18,6 @@ const QString kRoot = QStringLiteral("org.mpris.MediaPlayer2");
 const QString kPlayer = QStringLiteral("org.mpris.MediaPlayer2.Player");
 const QString kProperties = QStringLiteral("org.freedesktop.DBus.Properties");
 
-// The state changes on the player's own timers and the user's clicks as well as through the bus:
-// looking ten times a second announces each change within a tenth of a second.
-constexpr int kPollMs = 100;
-
 QString Text(const std::string& s) {
     return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
 }
@@ -115,12 +111,21 @@ MprisService::MprisService(TMprisAdapter& adapter) : adapter_(adapter), bus_(QDB
     }
     registered_ = true;
     adapter_.Poll(); // what is announced from here on is what differs from now
-    QObject::connect(&poll_, &QTimer::timeout, this, [this] { Publish(); });
-    poll_.start(kPollMs);
+}
+
+void MprisService::PlayerChanged() {
+    // Several changes of one handler are announced together, once it has returned.
+    if (!registered_ || publishPending_) {
+        return;
+    }
+    publishPending_ = true;
+    QTimer::singleShot(0, this, [this] {
+        publishPending_ = false;
+        Publish();
+    });
 }
 
 MprisService::~MprisService() {
-    poll_.stop();
     if (registered_) {
         bus_.unregisterService(kServiceName);
         bus_.unregisterObject(kObjectPath);

@@ -19,6 +19,8 @@ public:
     MprisService(const MprisService&) = delete;
     MprisService& operator=(const MprisService&) = delete;
 
+    // The player's view changed (its own timers, the user's clicks): what differs is announced.
+    void PlayerChanged();
     // Whether the name is ours on the bus.
     bool Registered() const { return registered_; }
 
@@ -33,8 +35,8 @@ private:
 
     TMprisAdapter& adapter_;
     QDBusConnection bus_;
-    QTimer poll_;
     bool registered_ = false;
+    bool publishPending_ = false;
 };
 
 } // namespace tunefold::qt

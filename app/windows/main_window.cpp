@@ -287,6 +287,9 @@ TPlayerColours MainWindow::Colours() const {
 
 void MainWindow::ViewChanged() {
     Apply();
+    if (OnViewChanged) {
+        OnViewChanged();
+    }
 }
 
 void MainWindow::ApplyColours(const TPlayerColours& c) {

@@ -81,6 +81,8 @@ public:
     std::function<void()> OnClosing;
     // "Preferences..." was chosen: the composition root shows the dialog.
     std::function<void()> OnPreferences;
+    // After the window showed a change of the player's view (the desktop's media interface).
+    std::function<void()> OnViewChanged;
 
     // ---- TFilePlayerWindow ----
     void ViewChanged() override;
