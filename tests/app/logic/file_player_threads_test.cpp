@@ -164,9 +164,9 @@ TEST_F(PlayingTest, PauseSeekAndTheElapsedClock) {
     EXPECT_LE(player->View().trackPosition, 1200);
     EXPECT_GE(player->ElapsedMs(), 1000);
 
+    // A refill running on the device's thread at that moment finishes the stop on the GUI thread.
     player->btnStopClick();
-    platform::MessageLoop::Gui().ProcessMessages();
-    EXPECT_FALSE(Playing());
+    EXPECT_TRUE(platform::MessageLoop::Gui().ProcessUntil([&] { return !Playing(); }, 5000));
     EXPECT_EQ(player->View().trackPosition, 0);
     EXPECT_EQ(player->View().elapsed.first + player->View().elapsed.second, 0);
     // The device is left closed, so the preferences can change its settings.
