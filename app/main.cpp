@@ -5,11 +5,15 @@
 //
 //   tunefold [FILE]         opens FILE once the main window is first shown (the power goes on)
 //   tunefold --play FILE    also starts playing it
-//   tunefold --cd-player    also shows the CD player window (--cd-digital / --cd-analog choose how
-//                           the disc is heard; by default through the line input when there is one)
+//   tunefold --cd-player    also shows the CD player window
+//   --cd-digital, --cd-analog, --cd-auto
+//                           choose, and keep for later starts, how the CD player hears a disc: read
+//                           digitally, through the drive's cable into the line input, or (the
+//                           default) through the line input when the machine has one
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include "app/logic/equalizer_controller.h"
@@ -70,11 +74,11 @@ struct StartArguments {
     std::string file;
     bool play = false;
     bool cdPlayer = false;
-    tunefold::TCdRoute cdRoute = tunefold::TCdRoute::Auto;
+    std::optional<tunefold::TCdRoute> cdRoute; // chosen on this command line
 };
 
 bool IsOption(const char* arg) {
-    for (const char* option : {"--play", "--cd-player", "--cd-digital", "--cd-analog"}) {
+    for (const char* option : {"--play", "--cd-player", "--cd-digital", "--cd-analog", "--cd-auto"}) {
         if (std::strcmp(arg, option) == 0) {
             return true;
         }
@@ -93,6 +97,8 @@ StartArguments ParseArguments(const QStringList& args) {
             start.cdRoute = tunefold::TCdRoute::Digital;
         } else if (args[i] == QLatin1String("--cd-analog")) {
             start.cdRoute = tunefold::TCdRoute::Analog;
+        } else if (args[i] == QLatin1String("--cd-auto")) {
+            start.cdRoute = tunefold::TCdRoute::Auto;
         } else if (start.file.empty()) {
             start.file = args[i].toStdString();
         }
@@ -201,7 +207,11 @@ int main(int argc, char** argv) {
     tunefold::windows::EqualizerWindow equalizerWindow(mainWindow, programFolder);
     tunefold::TEqualizerController& equalizer = equalizerWindow.Controller();
     // The CD player window: hidden, its drive watched from now on; the menu and --cd-player show it.
-    tunefold::windows::CdPlayerWindow cdWindow(mainWindow, equalizerWindow, programFolder, start.cdRoute);
+    if (start.cdRoute) {
+        tunefold::StoreCdRoute(*start.cdRoute);
+    }
+    tunefold::windows::CdPlayerWindow cdWindow(mainWindow, equalizerWindow, programFolder,
+                                               start.cdRoute.value_or(tunefold::StoredCdRoute()));
 
     // The main window's handle for later starts: their files arrive here, on the GUI thread.
     auto endpoint =

@@ -1,7 +1,9 @@
 #include "app/logic/cd_player.h"
 
 #include <algorithm>
+#include <cctype>
 
+#include "app/logic/settings.h"
 #include "platform/message_loop.h"
 #include "platform/wave_device.h"
 
@@ -31,6 +33,24 @@ constexpr long kTrayWaitMs = 3000;
 
 void TCdPlayerWindow::ProcessMessages() {
     platform::MessageLoop::Gui().ProcessMessages();
+}
+
+TCdRoute StoredCdRoute() {
+    const SettingValue stored = ReadSettingValue(platform::HKEY_CURRENT_USER, SettingsKeyPath,
+                                                 settings_value::CDAudio, std::string());
+    std::string name = std::get<std::string>(stored);
+    std::transform(name.begin(), name.end(), name.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (name == "digital") {
+        return TCdRoute::Digital;
+    }
+    return name == "analog" ? TCdRoute::Analog : TCdRoute::Auto;
+}
+
+void StoreCdRoute(TCdRoute route) {
+    const char* name = route == TCdRoute::Digital ? "Digital" : route == TCdRoute::Analog ? "Analog" : "Auto";
+    WriteSettingValue(platform::HKEY_CURRENT_USER, SettingsKeyPath, settings_value::CDAudio,
+                      std::string(name));
 }
 
 TCdPlayer::Busy::~Busy() {

@@ -25,6 +25,11 @@ namespace tunefold {
 // How the disc is heard: through the line input when the machine has one (Auto), or always one way.
 enum class TCdRoute { Auto, Analog, Digital };
 
+// The route the user chose to keep (the settings value CDAudio), Auto when there is none; and
+// keeping a choice (Auto is written as "Auto", which reads as no choice).
+TCdRoute StoredCdRoute();
+void StoreCdRoute(TCdRoute route);
+
 // The window side: told when the state changed, asked to let pending messages run.
 class TCdPlayerWindow {
 public:

@@ -44,6 +44,8 @@ inline constexpr std::string_view Left = "Left";
 inline constexpr std::string_view Top = "Top";
 inline constexpr std::string_view File_Volume = "File_Volume";
 inline constexpr std::string_view CD_Volume = "CD_Volume";
+// How the CD player hears a disc: "Digital", "Analog", anything else (or nothing) automatically.
+inline constexpr std::string_view CDAudio = "CDAudio";
 inline constexpr int ColCount = 30;
 inline constexpr int MRUDCount = 9;
 // "Col1".."Col30" (index 1..30).

@@ -2,6 +2,7 @@
 // the equalizer window's controller it plays through: the keys, the door, the displays, the seek
 // bar and the power switch, on the line-in route and read digitally.
 #include "app/logic/cd_player.h"
+#include "app/logic/settings.h"
 
 #include <gtest/gtest.h>
 
@@ -484,6 +485,31 @@ TEST_F(CdPlayerTest, ReadDigitallyTheDiscPlaysThroughTheChainWithTheSameKeys) {
     cd->RzBmpButton1Click();
     EXPECT_EQ(cd->Position(), (TMSF{1, 0, 0, 0}));
     cd->RzBmpButton3Click();
+}
+
+TEST_F(CdPlayerTest, AKeptRouteIsHowTheNextPlayerHearsTheDisc) {
+    ASSERT_GT(pf::WaveIn().GetNumDevs(), 0u); // a line input: left to itself, the player uses it
+    EXPECT_EQ(StoredCdRoute(), TCdRoute::Auto);
+    StoreCdRoute(TCdRoute::Digital);
+    EXPECT_EQ(StoredCdRoute(), TCdRoute::Digital);
+    Create(StoredCdRoute());
+    EXPECT_TRUE(cd->Digital());
+    cd.reset();
+    StoreCdRoute(TCdRoute::Auto);
+    Create(StoredCdRoute());
+    EXPECT_FALSE(cd->Digital());
+    StoreCdRoute(TCdRoute::Analog);
+    EXPECT_EQ(StoredCdRoute(), TCdRoute::Analog);
+    // Written by hand: the case does not matter; another word or another type is no choice.
+    const auto write = [](const SettingValue& v) {
+        WriteSettingValue(pf::HKEY_CURRENT_USER, SettingsKeyPath, settings_value::CDAudio, v);
+    };
+    write(std::string("DIGITAL"));
+    EXPECT_EQ(StoredCdRoute(), TCdRoute::Digital);
+    write(std::string("cable"));
+    EXPECT_EQ(StoredCdRoute(), TCdRoute::Auto);
+    write(std::int32_t{2});
+    EXPECT_EQ(StoredCdRoute(), TCdRoute::Auto);
 }
 
 } // namespace
