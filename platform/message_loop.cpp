@@ -1,4 +1,5 @@
 #include "platform/message_loop.h"
+#include "platform/thread_priority.h"
 
 #include <algorithm>
 #include <atomic>
@@ -228,6 +229,7 @@ void MessageWindow::SetTimer(UINT id, UINT periodMs) {
     t->periodMs = std::max<UINT>(periodMs, 1);
     TimerState* raw = t.get();
     t->thread = std::thread([this, raw] {
+        NameCurrentThread("tf-timer");
         auto next = std::chrono::steady_clock::now();
         std::unique_lock lock(raw->mutex);
         for (;;) {

@@ -32,4 +32,7 @@ int ThreadPriorityOf(NativeThreadId thread);
 // The OS scheduling value (here: the nice value) a priority value maps to.
 int NiceValueOf(int priority);
 
+// Names the calling thread as tools such as top and gdb show it (cut to the OS's 15 characters).
+void NameCurrentThread(const char* name);
+
 } // namespace tunefold::platform

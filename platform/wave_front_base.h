@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/thread_priority.h"
 #include "platform/wave_device.h"
 #include "platform/wave_device_table.h"
 #include "platform/wave_header.h"
@@ -130,7 +131,10 @@ protected:
         device->instance = instance;
         devices_.Add(device);
         // The thread shares the device: a close that cannot wait for it leaves the rest to it.
-        device->thread = std::thread([run = std::move(run), device] { run(device); });
+        device->thread = std::thread([run = std::move(run), device] {
+            NameCurrentThread("tf-device");
+            run(device);
+        });
         device->threadId.store(device->thread.get_id());
         *handle = device->handle;
         if (callback != nullptr) {

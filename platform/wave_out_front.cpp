@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstring>
 
+#include "platform/thread_priority.h"
 #include "platform/wave_header.h"
 
 namespace tunefold::platform {
@@ -92,7 +93,10 @@ void WaveOutFront::Finish(WAVEHDR* header, int late) {
     std::lock_guard lock(lateMutex_);
     lateFlags_.push_back({std::chrono::steady_clock::now() + std::chrono::milliseconds(late), header});
     if (!lateThread_.joinable()) {
-        lateThread_ = std::thread([this] { LateFlagLoop(); });
+        lateThread_ = std::thread([this] {
+            NameCurrentThread("tf-late-flags");
+            LateFlagLoop();
+        });
     }
     lateWake_.notify_all();
 }

@@ -45,7 +45,10 @@ public:
             return;
         }
         if (!worker_.joinable()) {
-            worker_ = std::thread([this] { Run(); });
+            worker_ = std::thread([this] {
+                platform::NameCurrentThread("tf-reaper");
+                Run();
+            });
         }
         queue_.push_back(std::move(t));
     }
@@ -148,6 +151,7 @@ TThread::TThread(bool createSuspended) : state_(std::make_shared<State>()) {
 }
 
 void TThread::ThreadMain(std::shared_ptr<State> state) {
+    platform::NameCurrentThread("tf-worker");
     {
         std::unique_lock lock(state->mutex);
         state->cond.wait(lock, [&] { return state->started || state->cancelled; });

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/message_loop.h"
+#include "platform/thread_priority.h"
 
 namespace tunefold::platform {
 
@@ -176,7 +177,10 @@ MMRESULT AlsaMixer::Open(HMIXER* handle, int deviceId, MessageWindow* notify) {
     std::lock_guard lock(mutex_);
     session->handle = nextHandle_++;
     *handle = session->handle;
-    session->watcher = std::thread([s = session.get()] { s->Watch(); });
+    session->watcher = std::thread([s = session.get()] {
+        NameCurrentThread("tf-mixer");
+        s->Watch();
+    });
     sessions_[session->handle] = std::move(session);
     return MMSYSERR_NOERROR;
 }

@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "platform/linux/paranoia_reader.h"
+#include "platform/thread_priority.h"
 
 namespace tunefold::platform {
 
@@ -89,7 +90,10 @@ bool LinuxCdDrive::Open() {
         }
         if (!worker_.joinable()) {
             try {
-                worker_ = std::thread([this] { Run(); });
+                worker_ = std::thread([this] {
+                    NameCurrentThread("tf-cd-drive");
+                    Run();
+                });
             } catch (const std::system_error&) {
                 ::close(fd_);
                 fd_ = -1;

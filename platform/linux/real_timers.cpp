@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/mm_timer.h"
+#include "platform/thread_priority.h"
 
 namespace tunefold::platform {
 
@@ -38,6 +39,7 @@ struct TimerEntry {
 };
 
 void RunTimer(TimerEntry* e) {
+    NameCurrentThread("tf-mmtimer");
     auto next = Clock::now() + std::chrono::milliseconds(e->period);
     std::unique_lock lock(e->mutex);
     for (;;) {

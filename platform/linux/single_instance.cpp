@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "platform/linux/registry_file_store.h"
+#include "platform/thread_priority.h"
 
 namespace tunefold::platform {
 
@@ -146,7 +147,10 @@ public:
                    WindowMessageHandler handler)
         : owner_(owner), handle_(handle), listener_(std::move(listener)), wake_(std::move(wake)),
           delivery_(std::move(handler)) {
-        thread_ = std::thread([this] { Serve(); });
+        thread_ = std::thread([this] {
+            NameCurrentThread("tf-instance");
+            Serve();
+        });
     }
     ~SocketEndpoint() override {
         const std::uint64_t one = 1;

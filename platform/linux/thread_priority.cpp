@@ -4,6 +4,8 @@
 // limit (RLIMIT_NICE) is refused with EPERM, which we report as false.
 #include "platform/thread_priority.h"
 
+#include <pthread.h>
+
 #include <cerrno>
 #include <cstdlib>
 #include <sys/resource.h>
@@ -90,6 +92,14 @@ int ThreadPriorityOf(NativeThreadId thread) {
         }
     }
     return best->priority;
+}
+
+void NameCurrentThread(const char* name) {
+    char cut[16] = {};
+    for (std::size_t i = 0; i + 1 < sizeof cut && name[i] != '\0'; ++i) {
+        cut[i] = name[i];
+    }
+    pthread_setname_np(pthread_self(), cut);
 }
 
 } // namespace tunefold::platform

@@ -10,6 +10,7 @@
 
 #include <fcntl.h>
 #include <mpg123.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -532,7 +533,11 @@ void DecodeOne(mpg123_handle* mh, off_t& next, DecodedFrame& out) {
 bool FrameQueue::Start(mpg123_handle* mh, off_t next) {
     Stop();
     try {
-        thread_ = std::thread([this, mh, next] { Produce(mh, next); });
+        thread_ = std::thread([this, mh, next] {
+            // The decoder library stands alone: it names its thread itself.
+            pthread_setname_np(pthread_self(), "tf-mpeg");
+            Produce(mh, next);
+        });
     } catch (const std::system_error&) {
         return false;
     }
