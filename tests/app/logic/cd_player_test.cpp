@@ -495,6 +495,8 @@ TEST_F(CdPlayerTest, AKeptRouteIsHowTheNextPlayerHearsTheDisc) {
     Create(StoredCdRoute());
     EXPECT_TRUE(cd->Digital());
     cd.reset();
+    eq.reset();
+    player.reset();
     StoreCdRoute(TCdRoute::Auto);
     Create(StoredCdRoute());
     EXPECT_FALSE(cd->Digital());
