@@ -37,8 +37,9 @@ constexpr QRect kKeyWell{12, 150, 396, 26};
 constexpr QRect kSwitchWell{420, 104, 30, 42};
 constexpr QPoint kKnobCentre{494, 126};
 constexpr int kKeyWidth = 74;
-// The level scale: a narrow vertical strip between the dB captions and the chart.
-constexpr QRect kScale{44, 30, 7, 99};
+// The level scale: a narrow vertical strip between the dB captions and the chart, wide enough
+// for its labels ("-35").
+constexpr QRect kScale{37, 30, 14, 99};
 
 constexpr std::uint32_t kYellow = 0x00FFFF; // clYellow as a colour reference
 constexpr std::uint32_t kCdDimmed = 0x008000;

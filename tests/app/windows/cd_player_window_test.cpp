@@ -23,6 +23,7 @@
 #include "platform/virtual/virtual_cd_drive.h"
 #include "platform/virtual/virtual_timers.h"
 #include "qt/qt_test_support.h"
+#include "qt/screenshot.h"
 
 namespace tunefold::test {
 namespace {
@@ -62,26 +63,6 @@ protected:
     }
     static pf::VirtualDisc FourTracks() {
         return pf::MakeVirtualDisc({{0, 2, 0}, {4, 0, 0}, {8, 0, 0}, {12, 0, 0}}, {20, 0, 0});
-    }
-    bool SaveShot(const std::string& name) {
-        std::filesystem::create_directories(ScreenshotDir());
-        QImage image = Render(*cdWindow, 1.0).convertToFormat(QImage::Format_ARGB32);
-        const QRegion mask = cdWindow->mask();
-        for (int y = 0; y < image.height(); ++y) {
-            for (int x = 0; x < image.width(); ++x) {
-                if (!mask.isEmpty() && !mask.contains(QPoint(x, y))) {
-                    image.setPixel(x, y, qRgba(0, 0, 0, 0));
-                }
-            }
-        }
-        QByteArray bytes;
-        QBuffer buffer(&bytes);
-        buffer.open(QIODevice::WriteOnly);
-        return image.save(&buffer, "PNG") &&
-               pf::ReplaceFileContents(
-                   (ScreenshotDir() / name).string(),
-                   std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())),
-                   pf::ReplaceOptions{.mode = -1, .tempPath = {}, .sync = false});
     }
 
     pf::VirtualTimers timers;
@@ -196,7 +177,7 @@ TEST_F(CdPlayerWindows, NoDriveAtAllStillMakesEveryWindowAndTheDriveKeysStayDark
 TEST_F(CdPlayerWindows, Screenshots) {
     CreateCd();
     cdWindow->show();
-    ASSERT_TRUE(SaveShot("cd_player_no_disc.png"));
+    ASSERT_TRUE(SavePng(Shaped(*cdWindow), "cd_player_no_disc.png"));
 
     drive.InsertDisc(FourTracks());
     drive.OpenDoor();
@@ -210,12 +191,13 @@ TEST_F(CdPlayerWindows, Screenshots) {
     Click(*cdWindow->RzBmpButton6);
     Tick(1 + 250); // 75 s into track 3
     ASSERT_EQ(cdWindow->MMLEDPanel1().Value(), 3);
-    ASSERT_TRUE(SaveShot("cd_player_track_3.png"));
+    ASSERT_TRUE(SavePng(Shaped(*cdWindow), "cd_player_track_3.png"));
+    ASSERT_TRUE(SavePng(Shaped(*cdWindow, 2.0), "cd_player_track_3@2x.png"));
 
     drive.OpenDoor();
     Tick();
     EXPECT_TRUE(Cd().TrayOpen());
-    ASSERT_TRUE(SaveShot("cd_player_door_open.png"));
+    ASSERT_TRUE(SavePng(Shaped(*cdWindow), "cd_player_door_open.png"));
 }
 
 } // namespace

@@ -16,44 +16,17 @@
 #include "equalizer_windows.h"
 #include "platform/atomic_file.h"
 #include "qt/qt_test_support.h"
+#include "qt/screenshot.h"
 
 namespace tunefold::test {
 namespace {
-
-bool SavePng(const QImage& image, const std::string& name) {
-    std::filesystem::create_directories(ScreenshotDir());
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    if (!image.save(&buffer, "PNG")) {
-        return false;
-    }
-    return platform::ReplaceFileContents(
-        (ScreenshotDir() / name).string(),
-        std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())),
-        platform::ReplaceOptions{.mode = -1, .tempPath = {}, .sync = false});
-}
-
-// The window as the desktop shows it: what its mask cuts away is transparent.
-bool SaveShaped(QWidget& w, const std::string& name) {
-    QImage image = Render(w, 1.0).convertToFormat(QImage::Format_ARGB32);
-    const QRegion mask = w.mask();
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x) {
-            if (!mask.isEmpty() && !mask.contains(QPoint(x, y))) {
-                image.setPixel(x, y, qRgba(0, 0, 0, 0));
-            }
-        }
-    }
-    return SavePng(image, name);
-}
 
 class EqualizerScreenshots : public EqualizerWindowsFixture {};
 
 TEST_F(EqualizerScreenshots, CurveAfterADragAndEverySpectrumKindWhilePlaying) {
     CreateEqualizer();
     windows::EqualizerWindow& w = *eqWindow;
-    ASSERT_TRUE(SaveShaped(w, "equalizer_off.png"));
+    ASSERT_TRUE(SavePng(Shaped(w), "equalizer_off.png"));
 
     Click(*w.VrSwitch1);
     Click(*w.RzBmpButton8);
@@ -66,9 +39,10 @@ TEST_F(EqualizerScreenshots, CurveAfterADragAndEverySpectrumKindWhilePlaying) {
     p = BandPixel(7);
     Press(chart, p);
     Move(chart, p + QPoint(0, 18));
-    ASSERT_TRUE(SaveShaped(w, "equalizer_curve_dragging.png"));
+    ASSERT_TRUE(SavePng(Shaped(w), "equalizer_curve_dragging.png"));
     Release(chart, p + QPoint(0, 18));
-    ASSERT_TRUE(SaveShaped(w, "equalizer_curve_after_drag.png"));
+    ASSERT_TRUE(SavePng(Shaped(w), "equalizer_curve_after_drag.png"));
+    ASSERT_TRUE(SavePng(Shaped(w, 2.0), "equalizer_curve_after_drag@2x.png"));
     EXPECT_GT(Gain(1), 5.0f);
     EXPECT_LT(Gain(7), -3.0f);
 
@@ -96,7 +70,7 @@ TEST_F(EqualizerScreenshots, CurveAfterADragAndEverySpectrumKindWhilePlaying) {
             10000))
             << names[kind] << ": " << Eq().Spectrum().InvalidateCount() - from << " invalidations, loudest "
             << Eq().Spectrum().LoudestValue() << ", playing " << Playing();
-        ASSERT_TRUE(SaveShaped(w, std::string("equalizer_spectrum_") + names[kind] + ".png"));
+        ASSERT_TRUE(SavePng(Shaped(w), std::string("equalizer_spectrum_") + names[kind] + ".png"));
     }
 
     // On a real X server: both windows as the desktop shows them, the equalizer sitting on the

@@ -23,6 +23,7 @@
 #include "platform/virtual/virtual_folders.h"
 #include "player_windows.h"
 #include "qt/qt_test_support.h"
+#include "qt/screenshot.h"
 
 namespace tunefold::test {
 namespace {
@@ -30,18 +31,6 @@ namespace {
 using PlaylistEditorWindows = PlayerWindowsFixture;
 using windows::EditorList;
 using windows::PlaylistEditorWindow;
-
-void SaveShot(const QImage& image, const std::string& name) {
-    std::filesystem::create_directories(ScreenshotDir());
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    ASSERT_TRUE(image.save(&buffer, "PNG"));
-    ASSERT_TRUE(platform::ReplaceFileContents(
-        (ScreenshotDir() / name).string(),
-        std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())),
-        platform::ReplaceOptions{.mode = -1, .tempPath = {}, .sync = false}));
-}
 
 QPoint RowCentre(EditorList& list, int row) {
     return list.visualRect(list.model()->index(row, 0)).center();
@@ -124,7 +113,7 @@ TEST_F(PlaylistEditorWindows, ListsButtonsAndDragsWithinAndBetweenTheLists) {
     ClickRow(*dialog.FileListBox, 0);
     EXPECT_TRUE(dialog.AddButton->isEnabled());
     EXPECT_EQ(dialog.RzStatusPane1->text().toStdString(), "WAVE -  PCM 44.100 kHz, 16 Bit, Stereo");
-    SaveShot(Render(dialog), "playlist_editor.png");
+    ASSERT_TRUE(SavePng(Render(dialog), "playlist_editor.png"));
 
     // Rows 2 and 4 dragged onto row 0.
     ClickRow(*dialog.PlayListBox, 2);
@@ -134,7 +123,7 @@ TEST_F(PlaylistEditorWindows, ListsButtonsAndDragsWithinAndBetweenTheLists) {
     within.Enter(*dialog.PlayListBox, RowCentre(*dialog.PlayListBox, 3));
     EXPECT_EQ(dialog.PlayListBox->DropIndicator(), 3);
     EXPECT_EQ(dialog.Controller().View().dragCursor, TDragCursor::TrackDrag);
-    SaveShot(Render(dialog), "playlist_editor_drag.png");
+    ASSERT_TRUE(SavePng(Render(dialog), "playlist_editor_drag.png"));
     // Below the last row the drop goes to the end.
     EXPECT_TRUE(within.Move(*dialog.PlayListBox, QPoint(20, 200)));
     EXPECT_EQ(dialog.PlayListBox->DropIndicator(), 6);
@@ -225,7 +214,7 @@ TEST(PlaylistEditorPictures, NoteAndDragCursors) {
         left += 136;
     }
     p.end();
-    SaveShot(sheet, "playlist_editor_pictures.png");
+    ASSERT_TRUE(SavePng(sheet, "playlist_editor_pictures.png"));
 }
 
 TEST_F(PlaylistEditorWindows, OkFromThePlayersMenuHandsTheListOverAndCancelKeepsThePlayersList) {
