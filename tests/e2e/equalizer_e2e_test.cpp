@@ -25,6 +25,7 @@
 #include "app/logic/eq_curve.h"
 #include "engine/framework/pcm.h"
 #include "engine/processing/eq_engine.h"
+#include "support/desktop_session.h"
 #include "support/private_pulse.h"
 
 namespace tunefold {
@@ -32,6 +33,8 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::End;
+using test::OnPath;
+using test::ScopedEnv;
 using test::Spawn;
 using test::WaitFor;
 
@@ -44,55 +47,9 @@ const std::vector<int> kToneBins{2, 8, 40, 70};
 constexpr std::size_t kCentre = 1; // index of the raised band's tone
 constexpr double kToneAmplitude = 3000.0;
 
-std::string ReadText(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-bool OnPath(const std::string& program) {
-    const char* path = std::getenv("PATH");
-    std::string rest = path != nullptr ? path : "";
-    while (!rest.empty()) {
-        const auto colon = rest.find(':');
-        const std::string dir = rest.substr(0, colon);
-        if (!dir.empty() && access((dir + "/" + program).c_str(), X_OK) == 0) {
-            return true;
-        }
-        rest = colon == std::string::npos ? "" : rest.substr(colon + 1);
-    }
-    return false;
-}
-
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, std::optional<std::string> value) : name_(name) {
-        if (const char* old = std::getenv(name)) {
-            old_ = old;
-        }
-        if (value) {
-            setenv(name, value->c_str(), 1);
-        } else {
-            unsetenv(name);
-        }
-    }
-    ~ScopedEnv() {
-        if (old_) {
-            setenv(name_, old_->c_str(), 1);
-        } else {
-            unsetenv(name_);
-        }
-    }
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
-
 // The left channel of a raw s16le stereo recording, from frame `first` on.
 std::vector<double> LeftChannel(const fs::path& recording, std::size_t first = 0) {
-    const std::string bytes = ReadText(recording);
+    const std::string bytes = test::ReadWhole(recording);
     std::vector<double> left;
     for (std::size_t i = first * 4; i + 3 < bytes.size(); i += 4) {
         left.push_back(static_cast<std::int16_t>(static_cast<std::uint8_t>(bytes[i]) |
@@ -175,15 +132,9 @@ protected:
             GTEST_SKIP() << "PulseAudio could not start here: " << why;
         }
         dir = pulse.Dir();
-        xvfb = Spawn({"Xvfb", "-displayfd", "1", "-screen", "0", "1280x1024x24", "-nolisten", "tcp"},
-                     (dir / "xvfb.out").string());
-        if (xvfb <= 0 ||
-            !WaitFor([&] { return ReadText(dir / "xvfb.out").find('\n') != std::string::npos; }, 10000)) {
-            GTEST_SKIP() << "Xvfb could not start here: " << ReadText(dir / "xvfb.out.err").substr(0, 400);
+        if (std::string whyNot; !x.Start(dir, whyNot)) {
+            GTEST_SKIP() << "Xvfb could not start here: " << whyNot;
         }
-        std::string number = ReadText(dir / "xvfb.out");
-        number.erase(number.find_last_not_of("\r\n ") + 1);
-        display.emplace("DISPLAY", ":" + number);
         program = dir / "program";
         fs::create_directories(program);
         tones = dir / "tones.wav";
@@ -199,8 +150,7 @@ protected:
     void TearDown() override {
         End(player);
         End(recorder);
-        End(xvfb);
-        display.reset();
+        x.Stop();
         pulse.Stop();
     }
 
@@ -222,7 +172,7 @@ protected:
         const std::string shown = test::Run({"timeout", "20", "xdotool", "search", "--sync", "--onlyvisible",
                                              "--name", "^Tunefold Equalizer$"},
                                             dir / "search.out");
-        EXPECT_FALSE(shown.empty()) << "no equalizer window: " << ReadText(dir / (name + ".log.err"));
+        EXPECT_FALSE(shown.empty()) << "no equalizer window: " << test::ReadWhole(dir / (name + ".log.err"));
         // Heard: the tones reach the sink.
         EXPECT_TRUE(WaitFor(
             [&] {
@@ -230,7 +180,7 @@ protected:
                 return x.size() > 8192 && ToneLevel(x, x.size() - 8192, 8192, kToneBins[0] * kBin) > 300;
             },
             20000))
-            << "the sink heard nothing: " << ReadText(dir / (name + ".log.err"));
+            << "the sink heard nothing: " << test::ReadWhole(dir / (name + ".log.err"));
         return shown.substr(0, shown.find('\n'));
     }
     // The level of every tone over the next `seconds` of the recording: the median of eight parts,
@@ -258,10 +208,9 @@ protected:
 
     test::PrivatePulse pulse;
     fs::path dir, program, tones, recording;
-    pid_t xvfb = -1;
+    test::PrivateX x;
     pid_t recorder = -1;
     pid_t player = -1;
-    std::optional<ScopedEnv> display;
 };
 
 TEST_F(EqualizerEndToEnd, AStartUpCurveIsHeardAsDesignedAndADraggedBandChangesTheSoundWhilePlaying) {

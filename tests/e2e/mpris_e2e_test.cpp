@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "support/desktop_session.h"
 #include "support/files.h"
 #include "support/private_pulse.h"
 #include "support/pull.h"
@@ -26,56 +27,12 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::End;
+using test::OnPath;
+using test::ScopedEnv;
 using test::Spawn;
 using test::WaitFor;
 
-bool OnPath(const std::string& program) {
-    const char* path = std::getenv("PATH");
-    std::string rest = path != nullptr ? path : "";
-    while (!rest.empty()) {
-        const auto colon = rest.find(':');
-        const std::string dir = rest.substr(0, colon);
-        if (!dir.empty() && access((dir + "/" + program).c_str(), X_OK) == 0) {
-            return true;
-        }
-        rest = colon == std::string::npos ? "" : rest.substr(colon + 1);
-    }
-    return false;
-}
-
-std::string Trimmed(std::string s) {
-    s.erase(s.find_last_not_of("\r\n ") + 1);
-    return s;
-}
-
 // Sets or removes an environment variable for a scope: the children started inside see it.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, std::optional<std::string> value) : name_(name) {
-        if (const char* old = std::getenv(name)) {
-            old_ = old;
-        }
-        if (value) {
-            setenv(name, value->c_str(), 1);
-        } else {
-            unsetenv(name);
-        }
-    }
-    ~ScopedEnv() {
-        if (old_) {
-            setenv(name_, old_->c_str(), 1);
-        } else {
-            unsetenv(name_);
-        }
-    }
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
-
 class MprisEndToEnd : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -93,23 +50,16 @@ protected:
             GTEST_SKIP() << "a session bus could not be started here: "
                          << test::ReadWhole(dir / "bus.out.err").substr(0, 400);
         }
-        address.emplace("DBUS_SESSION_BUS_ADDRESS", Trimmed(test::ReadWhole(dir / "bus.out")));
-        xvfb = Spawn({"Xvfb", "-displayfd", "1", "-screen", "0", "1280x1024x24", "-nolisten", "tcp"},
-                     (dir / "xvfb.out").string());
-        if (xvfb <= 0 ||
-            !WaitFor([&] { return test::ReadWhole(dir / "xvfb.out").find('\n') != std::string::npos; },
-                     10000)) {
-            GTEST_SKIP() << "Xvfb could not start here: "
-                         << test::ReadWhole(dir / "xvfb.out.err").substr(0, 400);
+        address.emplace("DBUS_SESSION_BUS_ADDRESS", test::Trimmed(test::ReadWhole(dir / "bus.out")));
+        if (std::string whyNot; !x.Start(dir, whyNot)) {
+            GTEST_SKIP() << "Xvfb could not start here: " << whyNot;
         }
-        display.emplace("DISPLAY", ":" + Trimmed(test::ReadWhole(dir / "xvfb.out")));
     }
     void TearDown() override {
         End(player);
         End(monitor);
-        End(xvfb);
         End(bus);
-        display.reset();
+        x.Stop();
         address.reset();
     }
 
@@ -117,7 +67,7 @@ protected:
     std::string Ctl(const std::vector<std::string>& args) {
         std::vector<std::string> all{"timeout", "10", "playerctl", "-p", "tunefold"};
         all.insert(all.end(), args.begin(), args.end());
-        return Trimmed(test::Run(all, dir / "playerctl.out"));
+        return test::Trimmed(test::Run(all, dir / "playerctl.out"));
     }
     bool Becomes(const std::vector<std::string>& args, const std::string& want) {
         return WaitFor([&] { return Ctl(args) == want; }, 10000);
@@ -129,11 +79,10 @@ protected:
 
     fs::path dir;
     pid_t bus = -1;
-    pid_t xvfb = -1;
+    test::PrivateX x;
     pid_t monitor = -1;
     pid_t player = -1;
     std::optional<ScopedEnv> address;
-    std::optional<ScopedEnv> display;
 };
 
 TEST_F(MprisEndToEnd, PlayerctlDrivesThePlayerAndReadsItsState) {
