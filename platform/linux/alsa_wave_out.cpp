@@ -90,7 +90,12 @@ public:
     }
 
     void Drop() override {
-        Stop();
+        if (OnlySilenceLeft()) {
+            // Nothing of the stream is left to drop: the silence plays out (see Stop), and what
+            // is written next plays behind it.
+            return;
+        }
+        snd_pcm_drop(pcm_);
         snd_pcm_prepare(pcm_);
         Prepared();
     }
@@ -149,10 +154,10 @@ public:
     }
 
 private:
-    // Ends what the PCM plays. Audio not heard yet is dropped at once; but once the delay says
-    // that only the silence behind the last real frame is left, the delay is a sound server's
-    // estimate, which can be a little early: dropping then would cut the end of the music. Such
-    // a PCM plays out (a few tens of milliseconds of silence).
+    // Ends what the PCM plays before it is closed. Audio not heard yet is dropped at once; but once
+    // the delay says that only the silence behind the last real frame is left, the delay is a
+    // sound server's estimate, which can be a little early: dropping then would cut the end of
+    // the music. Such a PCM plays out (a few tens of milliseconds of silence).
     void Stop() {
         if (OnlySilenceLeft() && snd_pcm_nonblock(pcm_, 0) == 0) {
             snd_pcm_drain(pcm_);

@@ -109,10 +109,7 @@ void PlayAndHearExactly(const fs::path& dir, pid_t& recorder, int numBuffers, in
 
     const double seconds = std::chrono::duration<double>(ended - began).count();
     const double expected = static_cast<double>(kLeadFrames + kSignalFrames) / kRate;
-    // Nothing stretched it; and the end waits until the sound server has played the last frame
-    // (its own latency on top), since a stop at the estimated end could cut the music short.
-    EXPECT_GT(seconds, expected - 0.050) << "playing took " << seconds << " s";
-    EXPECT_LT(seconds, expected + 0.150) << "playing took " << seconds << " s";
+    EXPECT_NEAR(seconds, expected, 0.050) << "playing took " << seconds << " s";
 
     // Find the signal in the recording: its first frame, then every frame after it, exactly.
     auto heardAll = [&](std::string& why) {
