@@ -8,7 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QBuffer>
 #include <QColor>
 #include <QImage>
 #include <QRect>
@@ -20,8 +19,8 @@
 
 #include "app/controls/color_ref.h"
 #include "app/logic/colour_scheme.h"
-#include "platform/atomic_file.h"
 #include "qt/qt_test_support.h"
+#include "qt/screenshot.h"
 
 namespace tunefold::test {
 
@@ -77,20 +76,6 @@ inline void ExpectColourOn(const QImage& windowImage, const QWidget& window, con
 // The window as drawn, at device pixel ratio 1, as 32-bit RGB.
 inline QImage Grab(QWidget& window) {
     return Render(window, 1.0).convertToFormat(QImage::Format_RGB32);
-}
-
-inline bool SaveScreenshot(const QImage& image, const std::string& name) {
-    std::filesystem::create_directories(ScreenshotDir());
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    if (!image.save(&buffer, "PNG")) {
-        return false;
-    }
-    return platform::ReplaceFileContents(
-        (ScreenshotDir() / name).string(),
-        std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())),
-        platform::ReplaceOptions{.mode = -1, .tempPath = {}, .sync = false});
 }
 
 } // namespace tunefold::test

@@ -224,7 +224,7 @@ TEST_F(EqualizerSchemeColoursTest, ScreenshotsInTwoSchemes) {
     PowerOn();
     W().RzBmpButton8->Click();
     W().SetEqColors(windows::StartColourSlots());
-    ASSERT_TRUE(SaveScreenshot(Grab(W()), "equalizer_scheme_standard.png"));
+    ASSERT_TRUE(SavePng(Grab(W()), "equalizer_scheme_standard.png"));
     // The warm scheme of the main window's pictures: amber on brown glass.
     TColourSlots amber = windows::StartColourSlots();
     for (int n : {2, 8, 10, 12, 14, 20}) {
@@ -238,10 +238,10 @@ TEST_F(EqualizerSchemeColoursTest, ScreenshotsInTwoSchemes) {
     amber[3] = 0x0060FF;
     amber[5] = 0x0000FF;
     W().SetEqColors(amber);
-    ASSERT_TRUE(SaveScreenshot(Grab(W()), "equalizer_scheme_amber.png"));
+    ASSERT_TRUE(SavePng(Grab(W()), "equalizer_scheme_amber.png"));
     ShowSpectrumKind(2);
     FeedLoudTone();
-    ASSERT_TRUE(SaveScreenshot(Grab(W()), "equalizer_scheme_amber_spectrum.png"));
+    ASSERT_TRUE(SavePng(Grab(W()), "equalizer_scheme_amber_spectrum.png"));
 }
 
 } // namespace

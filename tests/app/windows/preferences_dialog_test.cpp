@@ -220,9 +220,9 @@ TEST_F(PreferencesDialogTest, ApplyRefusedWhilePlayingKeepsTheDialogOpen) {
 TEST_F(PreferencesDialogTest, ScreenshotsOfBothPages) {
     std::ofstream(folder / "Night.sc", std::ios::binary) << "255\r\n";
     windows::PreferencesDialog& d = Open();
-    ASSERT_TRUE(SaveScreenshot(Grab(d), "preferences_colors.png"));
+    ASSERT_TRUE(SavePng(Grab(d), "preferences_colors.png"));
     d.PageControl1->setCurrentWidget(d.OptAudio);
-    ASSERT_TRUE(SaveScreenshot(Grab(d), "preferences_audio.png"));
+    ASSERT_TRUE(SavePng(Grab(d), "preferences_audio.png"));
 }
 
 } // namespace

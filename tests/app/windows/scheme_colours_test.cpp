@@ -216,7 +216,7 @@ TEST_F(SchemeColoursTest, CompactPanelPowerOffAndOn) {
 TEST_F(SchemeColoursTest, ScreenshotsInTwoSchemes) {
     StartPlaying();
     main->SetColourSlots(windows::StartColourSlots());
-    ASSERT_TRUE(SaveScreenshot(Grab(*main), "main_window_scheme_standard.png"));
+    ASSERT_TRUE(SavePng(Grab(*main), "main_window_scheme_standard.png"));
     // A warm scheme: amber on brown glass.
     TColourSlots amber = windows::StartColourSlots();
     for (int n : {2, 8, 10, 12, 14, 20}) {
@@ -230,8 +230,8 @@ TEST_F(SchemeColoursTest, ScreenshotsInTwoSchemes) {
     amber[3] = 0x0060FF;
     amber[5] = 0x0000FF;
     main->SetColourSlots(amber);
-    ASSERT_TRUE(SaveScreenshot(Grab(*main), "main_window_scheme_amber.png"));
-    ASSERT_TRUE(SaveScreenshot(Grab(*compact), "compact_scheme_amber.png"));
+    ASSERT_TRUE(SavePng(Grab(*main), "main_window_scheme_amber.png"));
+    ASSERT_TRUE(SavePng(Grab(*compact), "compact_scheme_amber.png"));
 }
 
 } // namespace
