@@ -1,8 +1,12 @@
 #include "platform/virtual/virtual_sound_card.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <string>
 #include <utility>
+#include <vector>
 
+#include "platform/input_file.h"
 #include "platform/virtual/virtual_wave_in.h"
 
 namespace tunefold::platform {
@@ -11,8 +15,30 @@ VirtualWaveIn& VirtualSoundCard::Capture() {
     return *capture_;
 }
 
+namespace {
+
+// What a program on the virtual platform hears at its line input: the raw bytes of the file that
+// TUNEFOLD_VIRTUAL_LINE_IN names (in the format the input is opened with), then silence. Without
+// one, or with one that is no readable regular file of at most 64 MiB, the input records silence.
+void RecordTheNamedFile(VirtualWaveIn& capture) {
+    constexpr std::size_t kMaxSignalBytes = std::size_t{64} << 20;
+    const char* file = std::getenv("TUNEFOLD_VIRTUAL_LINE_IN");
+    std::string bytes;
+    if (file == nullptr || *file == '\0' ||
+        ReadRegularFile(file, kMaxSignalBytes, bytes) != InputFileError::None) {
+        return;
+    }
+    capture.SetSignal(0, VirtualSignalFromBytes(std::vector<std::uint8_t>(bytes.begin(), bytes.end()), 16));
+}
+
+} // namespace
+
 VirtualSoundCard& VirtualSoundCard::Instance() {
-    static VirtualSoundCard card;
+    static VirtualSoundCard& card = []() -> VirtualSoundCard& {
+        static VirtualSoundCard made;
+        RecordTheNamedFile(made.Capture());
+        return made;
+    }();
     return card;
 }
 
