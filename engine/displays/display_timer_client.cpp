@@ -7,6 +7,7 @@ namespace tunefold {
 bool TDisplayTimerClient::Add(int intervalMs, bool suspended, std::function<void()> callback,
                               TComponent* component) {
     Remove();
+    FResting = false;
     FCallback = std::move(callback);
     // The shared timer keeps this object's address in the callback; the object removes the client
     // before it goes away, so the callback never outlives it.
@@ -33,6 +34,18 @@ void TDisplayTimerClient::Suspend() {
 void TDisplayTimerClient::Resume() {
     if (FClient != nullptr)
         ResumeTimerClient(FClient);
+}
+
+void TDisplayTimerClient::Rest() {
+    if (FClient != nullptr && !FResting.exchange(true)) {
+        RestTimerClient(FClient);
+    }
+}
+
+void TDisplayTimerClient::Wake() {
+    if (FClient != nullptr && FResting.exchange(false)) {
+        WakeTimerClient(FClient);
+    }
 }
 
 void TDisplayTimerClient::Remove() {

@@ -3,6 +3,7 @@
 // timer's thread; it may only touch state the display keeps for it in atomics.
 #pragma once
 
+#include <atomic>
 #include <functional>
 
 namespace tunefold {
@@ -22,12 +23,19 @@ public:
     void SetInterval(int intervalMs);
     void Suspend();
     void Resume();
+    // Rest: from the callback, when the display has nothing left to do on the timer (its peaks
+    // have fallen). Wake: when it has again; cheap while the client is awake. A display that rests
+    // looks once more at its state after Rest, and one that sets a peak calls Wake after it, so
+    // a peak set while the callback decides to rest is never left standing.
+    void Rest();
+    void Wake();
     void Remove();
     bool IsAdded() const { return FClient != nullptr; }
 
 private:
     TMMTimerClient* FClient = nullptr;
     std::function<void()> FCallback;
+    std::atomic<bool> FResting{false};
 };
 
 } // namespace tunefold

@@ -151,6 +151,7 @@ void TMMCustomLevel::ApplyLevel(int level) {
         FPeak = spots;
         FPeakCount = 2 * FPeakDelay + 1;
         FRedraw = true;
+        FTimer.Wake();
     }
     if (spots == FSpots && !FRedraw.load())
         return;
@@ -162,8 +163,13 @@ void TMMCustomLevel::ApplyLevel(int level) {
 
 void TMMCustomLevel::PeakTimerTick() {
     const int peak = FPeak.load();
-    if (peak <= 0)
+    if (peak <= 0) {
+        // Nothing falls until the next peak: the timer need not call.
+        FTimer.Rest();
+        if (FPeak.load() > 0)
+            FTimer.Wake();
         return;
+    }
     int count = FPeakCount.load() - 1;
     if (count <= 0) {
         if (FPeakSpeed > 0) {

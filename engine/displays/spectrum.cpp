@@ -304,6 +304,7 @@ void TMMSpectrum::UpdatePeaks() {
         if (v >= bar.peak.load() && v > 0) {
             bar.peak = v;
             bar.countdown = 2 * FPeakDelay + 1;
+            FTimer.Wake();
         }
     }
 }
@@ -312,11 +313,13 @@ void TMMSpectrum::PeakTimerTick() {
     if (FRebuilding.load())
         return;
     const int count = FBarCount.load();
+    bool falling = false;
     for (int b = 0; b < count; ++b) {
         Bar& bar = FBars[static_cast<std::size_t>(b)];
         const int peak = bar.peak.load();
         if (peak <= 0)
             continue;
+        falling = true;
         int c = bar.countdown.load() - 1;
         if (c <= 0) {
             if (FPeakSpeed > 0) {
@@ -328,6 +331,16 @@ void TMMSpectrum::PeakTimerTick() {
             }
         }
         bar.countdown = c;
+    }
+    if (!falling) {
+        // Every peak is down: the timer need not call until the next one.
+        FTimer.Rest();
+        for (int b = 0; b < count; ++b) {
+            if (FBars[static_cast<std::size_t>(b)].peak.load() > 0) {
+                FTimer.Wake();
+                break;
+            }
+        }
     }
 }
 

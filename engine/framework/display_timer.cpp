@@ -31,8 +31,10 @@ struct SharedTimer {
             id = timerId;
             timerId = 0;
         }
-        if (id != 0 && service != nullptr) {
-            service->timeKillEvent(id);
+        if (service != nullptr) {
+            if (id != 0) {
+                service->timeKillEvent(id);
+            }
             service->timeEndPeriod(kDisplayTimerPeriod);
         }
         while (head != nullptr) {
@@ -49,6 +51,8 @@ SharedTimer& Shared() {
     return shared;
 }
 
+void Tick(platform::MMTimerId id);
+
 bool IsListed(SharedTimer& s, PMMTimerClient client) {
     for (TMMTimerClient* c = s.head; c != nullptr; c = c->Next) {
         if (c == client) {
@@ -56,6 +60,24 @@ bool IsListed(SharedTimer& s, PMMTimerClient client) {
         }
     }
     return false;
+}
+
+bool AnyDue(const SharedTimer& s) {
+    for (const TMMTimerClient* c = s.head; c != nullptr; c = c->Next) {
+        if (!c->Removed && c->SuspendCount == 0 && !c->Resting) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Starts the stopped platform timer again when a client may be called. Without a timer the
+// displays go on without their refresh, as when the first client could not start it.
+void RestartIfDue(SharedTimer& s) {
+    if (s.clients == 0 || s.timerId != 0 || s.service == nullptr || !AnyDue(s)) {
+        return;
+    }
+    s.timerId = s.service->timeSetEvent(kDisplayTimerPeriod, 0, Tick, platform::TIME_PERIODIC);
 }
 
 // Frees the clients removed during a walk, once no walk is running.
@@ -82,11 +104,13 @@ void Tick(platform::MMTimerId /*id*/) {
         s.reentrance.fetch_sub(1); // the previous tick still runs: skip this one
         return;
     }
+    platform::TimerService* service = nullptr;
+    platform::MMTimerId idle = 0;
     {
         std::lock_guard lock(s.cs);
         ++s.walking;
         for (TMMTimerClient* c = s.head; c != nullptr; c = c->Next) {
-            if (c->Removed || c->SuspendCount != 0) {
+            if (c->Removed || c->SuspendCount != 0 || c->Resting) {
                 continue;
             }
             c->Elapsed += kDisplayTimerPeriod;
@@ -105,6 +129,15 @@ void Tick(platform::MMTimerId /*id*/) {
         }
         --s.walking;
         PurgeRemoved(s);
+        if (s.walking == 0 && s.timerId != 0 && !AnyDue(s)) {
+            // Nobody to call: the timer stops until a client resumes or wakes.
+            service = s.service;
+            idle = s.timerId;
+            s.timerId = 0;
+        }
+    }
+    if (idle != 0) {
+        service->timeKillEvent(idle); // from inside its own tick the kill does not wait
     }
     s.reentrance.fetch_sub(1);
 }
@@ -140,6 +173,7 @@ PMMTimerClient AddTimerClient(int interval, int suspended, TMMTimerClientCallbac
     }
     *link = client;
     ++s.clients;
+    RestartIfDue(s); // the others may all be resting
     return client;
 }
 
@@ -172,6 +206,27 @@ void ResumeTimerClient(PMMTimerClient client) {
     if (client->SuspendCount > 0) {
         --client->SuspendCount;
     }
+    RestartIfDue(s);
+}
+
+void RestTimerClient(PMMTimerClient client) {
+    SharedTimer& s = Shared();
+    std::lock_guard lock(s.cs);
+    if (s.clients == 0 || !IsListed(s, client)) {
+        return;
+    }
+    client->Resting = true;
+}
+
+void WakeTimerClient(PMMTimerClient client) {
+    SharedTimer& s = Shared();
+    std::lock_guard lock(s.cs);
+    if (s.clients == 0 || !IsListed(s, client) || !client->Resting) {
+        return;
+    }
+    client->Resting = false;
+    client->Elapsed = 0;
+    RestartIfDue(s);
 }
 
 void RemoveTimerClient(PMMTimerClient client) {
@@ -195,8 +250,10 @@ void RemoveTimerClient(PMMTimerClient client) {
     }
     // Killed outside the critical section: the kill waits for a running tick, and that tick may be
     // waiting for the critical section. From inside a tick the kill does not wait.
-    if (id != 0) {
-        service->timeKillEvent(id);
+    if (service != nullptr) {
+        if (id != 0) {
+            service->timeKillEvent(id);
+        }
         service->timeEndPeriod(kDisplayTimerPeriod);
     }
 }

@@ -217,6 +217,23 @@ TEST(LevelMeter, PeaksFallOnTheSharedDisplayTimer) {
     EXPECT_FALSE(DisplayTimerRunning());
 }
 
+TEST(LevelMeter, OnceThePeakHasFallenTheTimerRestsAndTheNextPeakFallsAgain) {
+    platform::VirtualTimers clock;
+    platform::ScopedTimers use(clock);
+    TMMLevel m;
+    PlayerMeter(m);
+    const auto full = Chunk(32767, 0);
+    m.ShowData(full.data());
+    clock.Advance(25 * 41 + 25 * 71);
+    EXPECT_EQ(m.PeakSpot(), 0);
+    clock.Advance(25);
+    EXPECT_FALSE(DisplayTimerRunning()) << "an idle meter keeps the timer waking";
+    m.ShowData(full.data());
+    EXPECT_TRUE(DisplayTimerRunning());
+    clock.Advance(25 * 41);
+    EXPECT_EQ(m.PeakSpot(), 70);
+}
+
 TEST(LevelMeter, ChannelsEightBitGainAndLinearMapping) {
     TMMLevel m;
     PlayerMeter(m);

@@ -1,5 +1,6 @@
 #include "engine/displays/player_displays.h"
 #include "engine/displays/spectrum.h"
+#include "engine/framework/display_timer.h"
 
 #include <gtest/gtest.h>
 
@@ -7,6 +8,8 @@
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "platform/virtual/virtual_timers.h"
 
 namespace tunefold {
 namespace {
@@ -226,6 +229,27 @@ TEST(Spectrum, PeaksOverflowEventsAndReset) {
     };
     s.ShowData(loud.data());
     EXPECT_EQ(bars, s.BarCount());
+}
+
+TEST(Spectrum, WhenEveryPeakHasFallenTheTimerRestsUntilTheNextOne) {
+    platform::VirtualTimers clock;
+    platform::ScopedTimers use(clock);
+    TMMSpectrum s;
+    PlayerSpectrum(s);
+    s.SetKind(skBars);
+    s.SetNumPeaks(1);
+    const auto loud = SineAtBin(6, 256, 32767);
+    s.ShowData(loud.data());
+    const int peak = s.BarPeak(6);
+    ASSERT_GT(peak, 0);
+    clock.Advance(25 * (41 + peak));
+    EXPECT_EQ(s.BarPeak(6), 0);
+    clock.Advance(25);
+    EXPECT_FALSE(DisplayTimerRunning());
+    s.ShowData(loud.data());
+    EXPECT_TRUE(DisplayTimerRunning());
+    clock.Advance(25 * 41);
+    EXPECT_EQ(s.BarPeak(6), peak - 1);
 }
 
 TEST(Spectrum, SettersRoundClampAndIgnore) {

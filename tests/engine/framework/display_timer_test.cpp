@@ -126,6 +126,64 @@ TEST_F(DisplayTimerTest, TheLastClientStopsTheTimerAndTheFirstStartsIt) {
     EXPECT_EQ(clock.BeginPeriodCalls(), 2);
 }
 
+TEST_F(DisplayTimerTest, WithNobodyToCallTheTimerStopsUntilAClientWakesOrResumes) {
+    int a = 0;
+    int b = 0;
+    PMMTimerClient resting = AddTimerClient(
+        25, 0,
+        [&](PMMTimerClient self, TComponent*) {
+            ++a;
+            RestTimerClient(self); // from inside its own tick, as a meter does
+        },
+        nullptr);
+    PMMTimerClient held = AddTimerClient(
+        50, 0, [&](PMMTimerClient, TComponent*) { ++b; }, nullptr);
+    clock.Advance(50);
+    EXPECT_EQ(a, 1);
+    EXPECT_EQ(b, 1);
+    EXPECT_TRUE(DisplayTimerRunning()); // the second still wants its calls
+    SuspendTimerClient(held);
+    clock.Advance(25);
+    EXPECT_FALSE(DisplayTimerRunning());
+    EXPECT_EQ(clock.ActiveTimerCount(), 0);
+    clock.Advance(1000);
+    EXPECT_EQ(a + b, 2);
+
+    // A wake starts it again, the interval counted from the wake; so does a resume.
+    clock.Advance(10);
+    WakeTimerClient(resting);
+    EXPECT_TRUE(DisplayTimerRunning());
+    clock.Advance(24);
+    EXPECT_EQ(a, 1);
+    clock.Advance(1);
+    EXPECT_EQ(a, 2);
+    clock.Advance(25);
+    EXPECT_FALSE(DisplayTimerRunning());
+    ResumeTimerClient(held);
+    EXPECT_TRUE(DisplayTimerRunning());
+    clock.Advance(50);
+    EXPECT_EQ(b, 2);
+    EXPECT_EQ(a, 2);
+
+    // A client added beside resting ones is called; the resolution is given back at the end
+    // whether the timer runs or not.
+    SuspendTimerClient(held);
+    clock.Advance(25);
+    ASSERT_FALSE(DisplayTimerRunning());
+    int c = 0;
+    PMMTimerClient added = AddTimerClient(
+        25, 0, [&](PMMTimerClient, TComponent*) { ++c; }, nullptr);
+    clock.Advance(25);
+    EXPECT_EQ(c, 1);
+    RemoveTimerClient(added);
+    clock.Advance(25);
+    EXPECT_FALSE(DisplayTimerRunning());
+    RemoveTimerClient(resting);
+    RemoveTimerClient(held);
+    EXPECT_EQ(clock.PeriodRequests(), 0);
+    EXPECT_EQ(clock.ActiveTimerCount(), 0);
+}
+
 TEST_F(DisplayTimerTest, NoPlatformTimerMeansNoClient) {
     clock.FailNextTimers(1);
     EXPECT_EQ(AddTimerClient(
