@@ -5,10 +5,13 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <functional>
+#include <thread>
 #include <vector>
 
 #include "engine/displays/level.h"
 #include "engine/displays/spectrum.h"
+#include "engine/framework/display_timer.h"
 #include "platform/mm_timer.h"
 
 namespace tunefold {
@@ -51,6 +54,39 @@ TEST(DisplayPeaksThreads, PeaksFallOnTheTimerThreadWhileTheGuiDraws) {
     }
     EXPECT_LE(meter.PeakSpot(), meterPeak - 3);
     EXPECT_LE(spectrum.BarPeak(4), spectrumPeak - 3);
+}
+
+// Waits, within a generous bound, until `done` holds.
+bool Eventually(const std::function<bool()>& done) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+// The timer rests once the peak is gone, on its own thread; a peak set on the GUI thread at any
+// moment, also while the tick is deciding to rest, still falls.
+TEST(DisplayPeaksThreads, AMeterRestsWhenItsPeakIsGoneAndEveryNewPeakFallsAgain) {
+    platform::ScopedTimers use(platform::RealTimerService());
+    TMMLevel meter;
+    meter.SetPeakDelay(1);
+    meter.SetPeakSpeed(0); // the peak goes when its hold of three ticks ends
+    meter.SetSamples(64);
+    std::vector<std::uint8_t> loud8(64, 250);
+    for (int round = 0; round < 40; ++round) {
+        meter.ShowData(loud8.data());
+        ASSERT_GT(meter.PeakSpot(), 0);
+        ASSERT_TRUE(Eventually([&] { return meter.PeakSpot() == 0; }))
+            << "a peak left standing, round " << round;
+        if (round % 2 == 1) {
+            // Every other round the next peak comes only when the timer has stopped.
+            ASSERT_TRUE(Eventually([] { return !DisplayTimerRunning(); })) << round;
+        }
+    }
+    EXPECT_TRUE(Eventually([] { return !DisplayTimerRunning(); }));
 }
 
 } // namespace
