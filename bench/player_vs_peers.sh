@@ -6,7 +6,8 @@
 # resident memory. Qmmp and Audacious are yardsticks only; the script installs them when missing.
 #
 # Targets for Tunefold: CPU <= 7 ms per second of playback and <= 0.5x the lower of the two peers;
-# peak RSS <= 48 MB; time to the first window <= 0.5x Qmmp's.
+# peak RSS <= 48 MB; time to the first window <= 0.5x Qmmp's. Then each player once more with nothing
+# to play, for its CPU while idle.
 #
 # Usage: bench/player_vs_peers.sh BUILD_DIR [SECONDS]
 set -euo pipefail
@@ -121,6 +122,16 @@ results+=("$(measure audacious audacious -p "$mp3")") || true
 printf '%-10s %16s %16s %14s %8s\n' player "first window ms" "CPU ms/s played" "peak RSS MB" streams
 for line in "${results[@]}"; do
     [ -n "$line" ] && printf '%-10s %16s %16s %14s %8s\n' $line
+done
+
+# The same players open with nothing to play: what a player costs while it only sits on the desktop.
+idle=()
+idle+=("$(measure tunefold "$ours")") || true
+idle+=("$(measure qmmp qmmp)") || true
+idle+=("$(measure audacious audacious)") || true
+printf '%-10s %16s\n' player "CPU ms/s idle"
+for line in "${idle[@]}"; do
+    [ -n "$line" ] && printf '%-10s %16s\n' $(echo "$line" | awk '{print $1, $3}')
 done
 
 get() { printf '%s\n' "${results[@]}" | awk -v n="$1" -v f="$2" '$1 == n {print $f}'; }
