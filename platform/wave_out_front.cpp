@@ -30,6 +30,13 @@ struct PlaybackDevice : FrontDevice<PcmSink> {
         heard = std::max(heard, written - delay);
     }
     bool HeardSomethingLocked() const { return !pending.empty() && pending.front().endFrame <= heard; }
+    // Everything queued was written and, as far as the sink's delay tells, heard: what the sink
+    // still holds is silence, or the last frames of a delay that a sound server estimated early.
+    // Such a sink is neither held nor dropped; it plays out.
+    bool AllHeardLocked() {
+        UpdateHeardLocked();
+        return queue.empty() && heard >= written;
+    }
 
     // Writes queued headers to the sink while it takes them; false when it is full.
     bool FeedLocked() {
@@ -279,9 +286,8 @@ MMRESULT WaveOutFront::Pause(HWAVEOUT handle) {
     if (device->paused) {
         return MMSYSERR_NOERROR;
     }
-    device->UpdateHeardLocked();
     device->paused = true;
-    device->sinkPaused = device->stream->Pause(true);
+    device->sinkPaused = !device->AllHeardLocked() && device->stream->Pause(true);
     return MMSYSERR_NOERROR;
 }
 
@@ -319,7 +325,9 @@ MMRESULT WaveOutFront::Reset(HWAVEOUT handle) {
             if (device->quit) {
                 return MMSYSERR_INVALHANDLE;
             }
-            device->stream->Drop();
+            if (!device->AllHeardLocked() || device->sinkPaused) {
+                device->stream->Drop();
+            }
             device->sinkPaused = false;
             for (const auto& w : device->pending) {
                 done.push_back(w.header);

@@ -69,18 +69,8 @@ public:
         if (on) {
             // Without a pause in the PCM the front just stops writing: what ALSA holds plays out,
             // and nothing of the queue is lost.
-            if (!params_.canPause || snd_pcm_state(pcm_) != SND_PCM_STATE_RUNNING) {
-                return false;
-            }
-            // A PCM that holds only the silence behind the music (the pause at the end of a
-            // stream) is left to play it out: a server's estimate of the delay can be early, and
-            // the pause would hold back the last of the music (see Stop).
-            silenceLeftPlaying_ = OnlySilenceLeft();
-            return silenceLeftPlaying_ || snd_pcm_pause(pcm_, 1) == 0;
-        }
-        if (silenceLeftPlaying_) {
-            silenceLeftPlaying_ = false;
-            return false;
+            return params_.canPause && snd_pcm_state(pcm_) == SND_PCM_STATE_RUNNING &&
+                   snd_pcm_pause(pcm_, 1) == 0;
         }
         if (snd_pcm_pause(pcm_, 0) < 0) {
             snd_pcm_prepare(pcm_);
@@ -90,11 +80,6 @@ public:
     }
 
     void Drop() override {
-        if (OnlySilenceLeft()) {
-            // Nothing of the stream is left to drop: the silence plays out (see Stop), and what
-            // is written next plays behind it.
-            return;
-        }
         snd_pcm_drop(pcm_);
         snd_pcm_prepare(pcm_);
         Prepared();
@@ -154,12 +139,12 @@ public:
     }
 
 private:
-    // Ends what the PCM plays before it is closed. Audio not heard yet is dropped at once; but once
-    // the delay says that only the silence behind the last real frame is left, the delay is a
-    // sound server's estimate, which can be a little early: dropping then would cut the end of
-    // the music. Such a PCM plays out (a few tens of milliseconds of silence).
+    // Ends what the PCM plays before it is closed. The front closes a sink only when every frame
+    // written was heard or dropped; a PCM that still runs then holds the silence behind the music
+    // and perhaps its last frames, when a sound server's estimate of the delay was early: dropping
+    // would cut the end of the music, so it plays out (a few tens of milliseconds).
     void Stop() {
-        if (OnlySilenceLeft() && snd_pcm_nonblock(pcm_, 0) == 0) {
+        if (snd_pcm_state(pcm_) == SND_PCM_STATE_RUNNING && snd_pcm_nonblock(pcm_, 0) == 0) {
             snd_pcm_drain(pcm_);
             snd_pcm_nonblock(pcm_, 1);
         } else {
@@ -167,14 +152,9 @@ private:
         }
     }
 
-    bool OnlySilenceLeft() {
-        return padTail_ > 0 && snd_pcm_state(pcm_) == SND_PCM_STATE_RUNNING && Delay() == 0;
-    }
-
     void Prepared() {
         sincePrepare_ = 0;
         padTail_ = 0;
-        silenceLeftPlaying_ = false;
     }
 
     snd_pcm_t* pcm_;
@@ -182,9 +162,8 @@ private:
     DWORD rate_;
     char silenceByte_;
     Params params_;
-    std::uint64_t sincePrepare_ = 0;  // frames written since the PCM was last prepared
-    std::uint64_t padTail_ = 0;       // silence written behind the last frame of real audio
-    bool silenceLeftPlaying_ = false; // paused while only that silence was left, which plays on
+    std::uint64_t sincePrepare_ = 0; // frames written since the PCM was last prepared
+    std::uint64_t padTail_ = 0;      // silence written behind the last frame of real audio
     std::vector<char> silence_;
 };
 

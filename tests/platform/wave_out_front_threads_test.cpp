@@ -22,6 +22,8 @@ struct Script {
     std::uint64_t heard = 0; // frames the sink has played (of those written)
     std::vector<char> bytes; // everything taken, in order
     int closes = 0;
+    int pauses = 0; // the sink was asked to hold its audio
+    int drops = 0;
 
     void Set(std::uint64_t newRoom, std::uint64_t newHeard) {
         {
@@ -52,9 +54,14 @@ public:
         std::lock_guard lock(script_.mutex);
         return written_ - std::min(written_, script_.heard);
     }
-    bool Pause(bool) override { return true; }
+    bool Pause(bool on) override {
+        std::lock_guard lock(script_.mutex);
+        script_.pauses += on ? 1 : 0;
+        return true;
+    }
     void Drop() override {
         std::lock_guard lock(script_.mutex);
+        ++script_.drops;
         written_ = 0;
         script_.heard = 0;
     }
@@ -231,6 +238,48 @@ TEST(WaveOutFront, FeedsAsRoomComesAndReturnsInOrderOnceHeard) {
     EXPECT_EQ(log.messages.front(), WOM_OPEN);
     EXPECT_EQ(log.messages.back(), WOM_CLOSE);
     EXPECT_EQ(backend.script.closes, 1);
+}
+
+// The end of a stream as the engine makes it: every header heard, then a pause, a reset and the
+// close. A sound server's delay can be early, so the sink may still hold the last frames: it is
+// neither held nor dropped. A stream stopped with frames unheard is held and dropped at once.
+TEST(WaveOutFront, ASinkThatPlayedEverythingIsNeitherHeldNorDropped) {
+    ScriptedPlayback backend;
+    WaveOutFront front(backend, 0x10);
+    Log log;
+    const WAVEFORMATEX f = Stereo16();
+    HWAVEOUT h = 0;
+    ASSERT_EQ(front.Open(&h, 0, &f, &Record, reinterpret_cast<DWORD_PTR>(&log), CALLBACK_FUNCTION),
+              MMSYSERR_NOERROR);
+    Buffer a(40, 'a'), b(40, 'b');
+    for (Buffer* x : {&a, &b}) {
+        ASSERT_EQ(front.PrepareHeader(h, &x->header), MMSYSERR_NOERROR);
+    }
+    backend.script.Set(100, 0);
+    ASSERT_EQ(front.Write(h, &a.header), MMSYSERR_NOERROR);
+    backend.script.Set(100, 10);
+    ASSERT_TRUE(log.WaitForDone(1));
+    ASSERT_EQ(front.Pause(h), MMSYSERR_NOERROR);
+    ASSERT_EQ(front.Reset(h), MMSYSERR_NOERROR);
+    {
+        std::lock_guard lock(backend.script.mutex);
+        EXPECT_EQ(backend.script.pauses, 0);
+        EXPECT_EQ(backend.script.drops, 0);
+    }
+
+    // Stopped in the middle: 10 frames written, 5 heard.
+    ASSERT_EQ(front.Restart(h), MMSYSERR_NOERROR);
+    backend.script.Set(100, 15);
+    ASSERT_EQ(front.Write(h, &b.header), MMSYSERR_NOERROR);
+    ASSERT_EQ(front.Pause(h), MMSYSERR_NOERROR);
+    ASSERT_EQ(front.Reset(h), MMSYSERR_NOERROR);
+    ASSERT_TRUE(log.WaitForDone(2));
+    {
+        std::lock_guard lock(backend.script.mutex);
+        EXPECT_EQ(backend.script.pauses, 1);
+        EXPECT_EQ(backend.script.drops, 1);
+    }
+    ASSERT_EQ(front.Close(h), MMSYSERR_NOERROR);
 }
 
 // Closed from inside a done notification, on the device's own thread and on a thread whose reset
