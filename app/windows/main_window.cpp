@@ -114,7 +114,6 @@ MainWindow::MainWindow(QWidget* parent)
 
     scrollTimer_.setInterval(kScrollMs);
     connect(&scrollTimer_, &QTimer::timeout, this, [this] { StepLines(); });
-    scrollTimer_.start();
     clockTimer_.setInterval(1000);
     connect(&clockTimer_, &QTimer::timeout, this, [this] { ShowTimeOfDay(); });
     clockTimer_.start();
@@ -372,6 +371,13 @@ void MainWindow::Apply() {
         VrMatrix2->SetText(line2);
     }
     VrMatrix2->SetScroll(v.line2.scroll);
+    // A display that only waits does not wake the program every 150 ms.
+    const bool scrolling = v.line1.scroll || v.line2.scroll;
+    if (scrolling && !scrollTimer_.isActive()) {
+        scrollTimer_.start();
+    } else if (!scrolling && scrollTimer_.isActive()) {
+        scrollTimer_.stop();
+    }
 
     VrClock2->SetFirst(v.elapsed.first);
     VrClock2->SetSecond(v.elapsed.second);

@@ -103,6 +103,8 @@ public:
     static QString HelpUrl();
     // How many times the help was asked for (the browser itself is the desktop's).
     int HelpRequests() const { return helpRequests_; }
+    // The lines' scroll step runs only while a line is too long for its display.
+    bool ScrollTimerRunning() const { return scrollTimer_.isActive(); }
 
     // The controls.
     controls::DotMatrix* VrMatrix1 = nullptr;

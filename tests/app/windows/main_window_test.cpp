@@ -130,8 +130,10 @@ TEST_F(PlayerWindows, ThePowerSwitchDisablesEveryButtonAndPlayDrivesTheLabels) {
     const std::string mp3 = Copy("l3_cbr128_joint_44100.mp3", "a tune with a long name.mp3");
     Click(*main->VrSwitch1);
     EXPECT_TRUE(main->MMWheel1->isEnabled());
+    EXPECT_FALSE(main->ScrollTimerRunning()) << "nothing to scroll";
     Player().OPN(mp3);
     EXPECT_TRUE(main->VrMatrix1->Scroll());
+    EXPECT_TRUE(main->ScrollTimerRunning());
     EXPECT_EQ(main->VrMatrix2->Text(), "TITLE: Fixture Title ARTIST: Fixture Artist ALBUM: Fixture Album");
     EXPECT_TRUE(main->lblLayer->Lit());
     EXPECT_EQ(main->lblLayer2->Text(), "III");
@@ -166,6 +168,7 @@ TEST_F(PlayerWindows, ThePowerSwitchDisablesEveryButtonAndPlayDrivesTheLabels) {
     EXPECT_FALSE(main->MMWheel1->isEnabled());
     EXPECT_FALSE(main->RzTrackBar1->isEnabled());
     EXPECT_EQ(main->VrMatrix1->Text(), "");
+    EXPECT_FALSE(main->ScrollTimerRunning());
     EXPECT_FALSE(main->MMLEDPanel1().Enabled());
     EXPECT_EQ(main->VrClock3->Text(), "00:00");
     EXPECT_EQ(compact->VrClock3->Text(), "00:00");
