@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 namespace tunefold::platform {
 
@@ -46,9 +48,9 @@ public:
     std::uint64_t Delay() override {
         const snd_pcm_state_t state = snd_pcm_state(pcm_);
         if (state == SND_PCM_STATE_XRUN) {
-            // Everything written was played out: make the PCM ready for more.
-            snd_pcm_prepare(pcm_);
-            Prepared();
+            // The PCM ran dry: everything written has left it. Behind a sound server the last of
+            // it may still be playing there, and a prepare would throw that away; the PCM stays as
+            // it is until more is written (Write recovers it) or it is closed (see Stop).
             return 0;
         }
         if (state == SND_PCM_STATE_PREPARED) {
@@ -62,6 +64,8 @@ public:
             return 0;
         }
         const auto frames = static_cast<std::uint64_t>(std::max<snd_pcm_sframes_t>(delay, 0));
+        lastDelay_ = frames;
+        lastDelayAt_ = std::chrono::steady_clock::now();
         return frames > padTail_ ? frames - padTail_ : 0;
     }
 
@@ -143,18 +147,29 @@ private:
     // written was heard or dropped; a PCM that still runs then holds the silence behind the music
     // and perhaps its last frames, when a sound server's estimate of the delay was early: dropping
     // would cut the end of the music, so it plays out (a few tens of milliseconds).
+    // A PCM that ran dry cannot be drained: what it last said was still to play is waited for
+    // (with a margin for an early estimate, at most a third of a second), then it is dropped.
     void Stop() {
-        if (snd_pcm_state(pcm_) == SND_PCM_STATE_RUNNING && snd_pcm_nonblock(pcm_, 0) == 0) {
+        const snd_pcm_state_t state = snd_pcm_state(pcm_);
+        if (state == SND_PCM_STATE_RUNNING && snd_pcm_nonblock(pcm_, 0) == 0) {
             snd_pcm_drain(pcm_);
             snd_pcm_nonblock(pcm_, 1);
-        } else {
-            snd_pcm_drop(pcm_);
+            return;
         }
+        if (state == SND_PCM_STATE_XRUN && lastDelay_ > 0) {
+            const auto now = std::chrono::steady_clock::now();
+            const auto tail = std::chrono::microseconds(lastDelay_ * 1000000u / std::max<DWORD>(rate_, 1));
+            const auto until = std::min(lastDelayAt_ + tail + std::chrono::milliseconds(20),
+                                        now + std::chrono::milliseconds(330));
+            std::this_thread::sleep_until(until);
+        }
+        snd_pcm_drop(pcm_);
     }
 
     void Prepared() {
         sincePrepare_ = 0;
         padTail_ = 0;
+        lastDelay_ = 0;
     }
 
     snd_pcm_t* pcm_;
@@ -164,6 +179,8 @@ private:
     Params params_;
     std::uint64_t sincePrepare_ = 0; // frames written since the PCM was last prepared
     std::uint64_t padTail_ = 0;      // silence written behind the last frame of real audio
+    std::uint64_t lastDelay_ = 0;    // the last delay the PCM told, its silence included
+    std::chrono::steady_clock::time_point lastDelayAt_{};
     std::vector<char> silence_;
 };
 
