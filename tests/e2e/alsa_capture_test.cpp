@@ -14,6 +14,7 @@
 #include "engine/devices/wave_in.h"
 #include "platform/linux/alsa_wave_in.h"
 #include "platform/linux/alsa_wave_out.h"
+#include "platform/message_loop.h"
 #include "support/files.h"
 #include "support/private_pulse.h"
 #include "support/render_run.h"
@@ -133,9 +134,11 @@ TEST_F(AlsaPlayback, CaptureRecordsTheSignalPlayedIntoTheSink) {
         << why;
     wi.Stop();
     wi.Close();
+    // A stop that meets a buffer being handed on finishes, with the close, once the GUI thread
+    // gets the input's stop message.
+    EXPECT_TRUE(platform::MessageLoop::Gui().ProcessUntil([&] { return wi.State() == wisClosed; }, 5000));
     EXPECT_EQ(why, "") << "the whole signal, aligned, within 1 LSB";
     EXPECT_EQ(errors.load(), 0);
-    EXPECT_EQ(wi.State(), wisClosed);
 }
 
 // The line-in route of the render tool as a user runs it: the default source (the sink's monitor)
