@@ -167,11 +167,8 @@ TEST_F(AlsaPlayback, LineInRecordsTheDefaultSourceThroughTheRingIntoAFile) {
     EXPECT_TRUE(test::WaitFor([&] { return waitpid(player, &status, WNOHANG) == player; }, 15000));
     ASSERT_EQ(run.status, 0) << run.err;
 
-    const std::string bytes = test::ReadWhole(wav);
-    const std::size_t data = bytes.find("data");
-    ASSERT_NE(data, std::string::npos);
-    std::vector<std::int16_t> samples((bytes.size() - data - 8) / 2);
-    std::memcpy(samples.data(), bytes.data() + data + 8, samples.size() * 2);
+    const std::vector<std::int16_t> samples = test::ReadWaveSamples(wav);
+    ASSERT_FALSE(samples.empty()) << "no data chunk";
     // The output's queue and the ring's start-up fill come first (up to 2.3 s of silence, less of
     // the fill the later the output starts against the input's clock), then the six seconds recorded.
     EXPECT_GE(static_cast<double>(samples.size() / 2) / kRate, 0.77 + 6.0);

@@ -16,6 +16,7 @@
 
 #include "app/logic/eq_curve.h"
 #include "engine/framework/raster.h"
+#include "support/files.h"
 #include "support/test_env.h"
 
 namespace tunefold {
@@ -72,25 +73,6 @@ std::string WriteStereo(const std::string& name, int frames, const std::function
     return path;
 }
 
-// The samples of a WAV file's data chunk.
-std::vector<std::int16_t> ReadSamples(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    const std::string bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-    std::size_t at = 12;
-    while (at + 8 <= bytes.size()) {
-        std::uint32_t size = 0;
-        std::memcpy(&size, bytes.data() + at + 4, 4);
-        if (bytes.compare(at, 4, "data") == 0) {
-            const std::size_t n = std::min<std::size_t>(size, bytes.size() - at - 8) / 2;
-            std::vector<std::int16_t> s(n);
-            std::memcpy(s.data(), bytes.data() + at + 8, n * 2);
-            return s;
-        }
-        at += 8 + size + (size & 1);
-    }
-    return {};
-}
-
 // Root mean square of one channel over frames [from, to).
 double Rms(const std::vector<std::int16_t>& s, int channel, int from, int to) {
     double sum = 0;
@@ -111,14 +93,14 @@ TEST(Render, VolumeAndBalanceScaleEverySample) {
     // Every sample value a 16-bit stereo file can hold somewhere, odd values included.
     const std::string in =
         WriteStereo("ramp.wav", 32768, [](int i, int c) { return c == 0 ? 2 * i - 32768 : 32767 - 2 * i; });
-    const auto input = ReadSamples(in);
+    const auto input = test::ReadWaveSamples(in);
     const std::string out = Path("vol.wav");
 
     ASSERT_EQ(Render("--no-eq --out " + out + " " + in), 0) << Stderr();
-    EXPECT_EQ(ReadSamples(out), input) << "unity volume leaves the samples as they are";
+    EXPECT_EQ(test::ReadWaveSamples(out), input) << "unity volume leaves the samples as they are";
 
     ASSERT_EQ(Render("--no-eq --volume 8192 --out " + out + " " + in), 0) << Stderr();
-    auto half = ReadSamples(out);
+    auto half = test::ReadWaveSamples(out);
     ASSERT_EQ(half.size(), input.size());
     for (std::size_t i = 0; i < input.size(); ++i) {
         ASSERT_EQ(half[i], Scaled(input[i], 8192)) << "sample " << i;
@@ -127,7 +109,7 @@ TEST(Render, VolumeAndBalanceScaleEverySample) {
     // Volume 20000, balance -5000: the left keeps 20000, the right gets 11384 x 20000 / 16384 =
     // 13896.48.., rounded to 13896; the loud samples clip.
     ASSERT_EQ(Render("--no-eq --volume 20000 --balance -5000 --out " + out + " " + in), 0) << Stderr();
-    auto panned = ReadSamples(out);
+    auto panned = test::ReadWaveSamples(out);
     ASSERT_EQ(panned.size(), input.size());
     for (std::size_t i = 0; i < input.size(); i += 2) {
         ASSERT_EQ(panned[i], Scaled(input[i], 20000)) << "left " << i;
@@ -135,7 +117,7 @@ TEST(Render, VolumeAndBalanceScaleEverySample) {
     }
     // A positive balance lowers the left: 16384 - 16384 leaves it silent.
     ASSERT_EQ(Render("--no-eq --balance 16384 --out " + out + " " + in), 0) << Stderr();
-    auto right = ReadSamples(out);
+    auto right = test::ReadWaveSamples(out);
     ASSERT_EQ(right.size(), input.size());
     for (std::size_t i = 0; i < input.size(); i += 2) {
         ASSERT_EQ(right[i], 0);
@@ -151,11 +133,11 @@ TEST(Render, EqualizerTakesItsBandsFromCommandLineOrCurve) {
         const double f = c == 0 ? 1414.0 : 90.0;
         return static_cast<int>(std::lround(12000 * std::sin(2 * kPi * f * i / kRate)));
     });
-    const auto input = ReadSamples(in);
+    const auto input = test::ReadWaveSamples(in);
     const std::string out = Path("eq.wav");
 
     ASSERT_EQ(Render("--out " + out + " " + in), 0) << Stderr();
-    const auto flat = ReadSamples(out);
+    const auto flat = test::ReadWaveSamples(out);
     ASSERT_EQ(flat.size(), input.size()) << "the equalizer gives out as many bytes as it takes";
     // All bands at 0 dB: the input 64 frames (a quarter of the 256-point transform) later, at
     // 10^(6/20) / 2 of its level.
@@ -169,15 +151,15 @@ TEST(Render, EqualizerTakesItsBandsFromCommandLineOrCurve) {
 
     // --bands of zeros and a flat curve file are the same thing.
     ASSERT_EQ(Render("--bands 0,0,0,0,0,0,0,0,0,0 --out " + out + " " + in), 0) << Stderr();
-    EXPECT_EQ(ReadSamples(out), flat);
+    EXPECT_EQ(test::ReadWaveSamples(out), flat);
     TEqCurve zero{};
     ASSERT_EQ(WriteEqCurveFile(Path("flat.eq"), zero), TEqWriteResult::Ok);
     ASSERT_EQ(Render("--eq " + Path("flat.eq") + " --out " + out + " " + in), 0) << Stderr();
-    EXPECT_EQ(ReadSamples(out), flat);
+    EXPECT_EQ(test::ReadWaveSamples(out), flat);
 
     // Band 7 cut by 20 dB: the left tone drops, the right one stays.
     ASSERT_EQ(Render("--bands 0,0,0,0,0,0,-20,0,0,0 --out " + out + " " + in), 0) << Stderr();
-    const auto cut = ReadSamples(out);
+    const auto cut = test::ReadWaveSamples(out);
     ASSERT_EQ(cut.size(), input.size());
     const double leftDrop = 20 * std::log10(Rms(cut, 0, 8192, frames) / Rms(flat, 0, 8192, frames));
     const double rightDrop = 20 * std::log10(Rms(cut, 1, 8192, frames) / Rms(flat, 1, 8192, frames));
@@ -189,9 +171,9 @@ TEST(Render, EqualizerTakesItsBandsFromCommandLineOrCurve) {
     raised[BandCurvePoint(7) - 1] = 60.5L;
     ASSERT_EQ(WriteEqCurveFile(Path("raised.eq"), raised), TEqWriteResult::Ok);
     ASSERT_EQ(Render("--eq " + Path("raised.eq") + " --out " + out + " " + in), 0) << Stderr();
-    const auto fromCurve = ReadSamples(out);
+    const auto fromCurve = test::ReadWaveSamples(out);
     ASSERT_EQ(Render("--bands 0,0,0,0,0,0,11,0,0,0 --out " + out + " " + in), 0) << Stderr();
-    EXPECT_EQ(ReadSamples(out), fromCurve);
+    EXPECT_EQ(test::ReadWaveSamples(out), fromCurve);
     EXPECT_GT(Rms(fromCurve, 0, 8192, frames), 2.5 * Rms(flat, 0, 8192, frames));
 }
 
