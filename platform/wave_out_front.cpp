@@ -325,7 +325,7 @@ MMRESULT WaveOutFront::Reset(HWAVEOUT handle) {
             if (device->quit) {
                 return MMSYSERR_INVALHANDLE;
             }
-            if (!device->AllHeardLocked() || device->sinkPaused) {
+            if (device->sinkPaused || !device->AllHeardLocked()) {
                 device->stream->Drop();
             }
             device->sinkPaused = false;

@@ -36,9 +36,12 @@ void TDisplayTimerClient::Resume() {
         ResumeTimerClient(FClient);
 }
 
-void TDisplayTimerClient::Rest() {
+void TDisplayTimerClient::RestUnless(const std::function<bool()>& busy) {
     if (FClient != nullptr && !FResting.exchange(true)) {
         RestTimerClient(FClient);
+    }
+    if (busy()) {
+        Wake();
     }
 }
 

@@ -23,11 +23,12 @@ public:
     void SetInterval(int intervalMs);
     void Suspend();
     void Resume();
-    // Rest: from the callback, when the display has nothing left to do on the timer (its peaks
-    // have fallen). Wake: when it has again; cheap while the client is awake. A display that rests
-    // looks once more at its state after Rest, and one that sets a peak calls Wake after it, so
-    // a peak set while the callback decides to rest is never left standing.
-    void Rest();
+    // From the callback, when the display has nothing left to do on the timer (its peaks have
+    // fallen): the client rests until Wake, unless `busy` says there is work again by then.
+    // Wake: after the display has given the timer work; cheap while the client is awake. Rest
+    // looks at `busy` after it has rested and the display sets its work before Wake, so work set
+    // while the callback decides to rest is never left standing.
+    void RestUnless(const std::function<bool()>& busy);
     void Wake();
     void Remove();
     bool IsAdded() const { return FClient != nullptr; }

@@ -165,9 +165,7 @@ void TMMCustomLevel::PeakTimerTick() {
     const int peak = FPeak.load();
     if (peak <= 0) {
         // Nothing falls until the next peak: the timer need not call.
-        FTimer.Rest();
-        if (FPeak.load() > 0)
-            FTimer.Wake();
+        FTimer.RestUnless([this] { return FPeak.load() > 0; });
         return;
     }
     int count = FPeakCount.load() - 1;

@@ -334,13 +334,13 @@ void TMMSpectrum::PeakTimerTick() {
     }
     if (!falling) {
         // Every peak is down: the timer need not call until the next one.
-        FTimer.Rest();
-        for (int b = 0; b < count; ++b) {
-            if (FBars[static_cast<std::size_t>(b)].peak.load() > 0) {
-                FTimer.Wake();
-                break;
+        FTimer.RestUnless([this, count] {
+            for (int b = 0; b < count; ++b) {
+                if (FBars[static_cast<std::size_t>(b)].peak.load() > 0)
+                    return true;
             }
-        }
+            return false;
+        });
     }
 }
 
