@@ -22,23 +22,25 @@ bool TDisplayTimerClient::Add(int intervalMs, bool suspended, std::function<void
 }
 
 void TDisplayTimerClient::SetInterval(int intervalMs) {
-    if (FClient != nullptr)
-        SetTimerClientInterval(FClient, intervalMs);
+    if (TMMTimerClient* client = FClient.load())
+        SetTimerClientInterval(client, intervalMs);
 }
 
 void TDisplayTimerClient::Suspend() {
-    if (FClient != nullptr)
-        SuspendTimerClient(FClient);
+    if (TMMTimerClient* client = FClient.load())
+        SuspendTimerClient(client);
 }
 
 void TDisplayTimerClient::Resume() {
-    if (FClient != nullptr)
-        ResumeTimerClient(FClient);
+    if (TMMTimerClient* client = FClient.load())
+        ResumeTimerClient(client);
 }
 
 void TDisplayTimerClient::RestUnless(const std::function<bool()>& busy) {
-    if (FClient != nullptr && !FResting.exchange(true)) {
-        RestTimerClient(FClient);
+    // A tick that comes before Add has stored the client does not rest; the next one will.
+    TMMTimerClient* client = FClient.load();
+    if (client != nullptr && !FResting.exchange(true)) {
+        RestTimerClient(client);
     }
     if (busy()) {
         Wake();
@@ -46,16 +48,16 @@ void TDisplayTimerClient::RestUnless(const std::function<bool()>& busy) {
 }
 
 void TDisplayTimerClient::Wake() {
-    if (FClient != nullptr && FResting.exchange(false)) {
-        WakeTimerClient(FClient);
+    TMMTimerClient* client = FClient.load();
+    if (client != nullptr && FResting.exchange(false)) {
+        WakeTimerClient(client);
     }
 }
 
 void TDisplayTimerClient::Remove() {
-    if (FClient == nullptr)
-        return;
-    RemoveTimerClient(FClient);
-    FClient = nullptr;
+    TMMTimerClient* client = FClient.exchange(nullptr);
+    if (client != nullptr)
+        RemoveTimerClient(client);
 }
 
 } // namespace tunefold

@@ -31,10 +31,11 @@ public:
     void RestUnless(const std::function<bool()>& busy);
     void Wake();
     void Remove();
-    bool IsAdded() const { return FClient != nullptr; }
+    bool IsAdded() const { return FClient.load() != nullptr; }
 
 private:
-    TMMTimerClient* FClient = nullptr;
+    // Atomic: the timer's thread can call back (and rest) before Add has stored what it returned.
+    std::atomic<TMMTimerClient*> FClient{nullptr};
     std::function<void()> FCallback;
     std::atomic<bool> FResting{false};
 };
