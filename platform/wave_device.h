@@ -24,12 +24,26 @@ constexpr UINT WOM_DONE = 0x3BD;
 constexpr UINT WIM_OPEN = 0x3BE;
 constexpr UINT WIM_CLOSE = 0x3BF;
 constexpr UINT WIM_DATA = 0x3C0;
+// Ours, to a device opened with WAVE_LATE_WORK: a header (param1) is about to go to the sound card.
+// It is sent on the thread that feeds the card, under the device's lock, once per write of the
+// header and before its first byte goes out; the callback may still change the header's data in
+// place (not its length) and must not call the device.
+constexpr UINT WOM_LATE = 0x7B0;
 
 // Open flags.
 constexpr DWORD CALLBACK_NULL = 0x00000000;
 constexpr DWORD CALLBACK_FUNCTION = 0x00030000;
 constexpr DWORD WAVE_FORMAT_QUERY = 0x0001;
 constexpr DWORD WAVE_MAPPED = 0x0004;
+// Ours: the caller finishes its buffers late (WOM_LATE); the card keeps only a short buffer
+// (about 80 ms) ahead of what is heard, so that what the caller changes is soon heard.
+constexpr DWORD WAVE_LATE_WORK = 0x00100000;
+
+// How a backend is asked to open a stream.
+struct PcmOpenMode {
+    bool queryOnly = false;   // only check that it would open
+    bool shortBuffer = false; // keep little ahead of what is heard (WAVE_LATE_WORK)
+};
 
 // The device id that lets the system choose (the default device).
 constexpr int WAVE_MAPPER = -1;

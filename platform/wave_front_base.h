@@ -28,13 +28,14 @@ struct FrontDevice {
     WAVEFORMATEX format{};
     WaveCallback callback = nullptr;
     DWORD_PTR instance = 0;
+    bool lateWork = false; // WAVE_LATE_WORK: WOM_LATE before each header goes to the card
     std::unique_ptr<Stream> stream;
 
     std::thread thread;
     std::atomic<std::thread::id> threadId{};
 
     // Guards everything of the device and every call on the stream; never held while a
-    // notification runs.
+    // notification runs (but for WOM_LATE, which is sent under it).
     std::mutex mutex;
     std::condition_variable wake;
     // Taken before `mutex` by whoever returns headers, and held while their notifications go out:
@@ -113,7 +114,8 @@ protected:
         }
         const bool query = (flags & WAVE_FORMAT_QUERY) != 0;
         std::unique_ptr<Stream> stream;
-        const MMRESULT opened = backend_.Open(deviceId, *format, query, stream);
+        const PcmOpenMode mode{query, (flags & WAVE_LATE_WORK) != 0};
+        const MMRESULT opened = backend_.Open(deviceId, *format, mode, stream);
         if (opened != MMSYSERR_NOERROR || query) {
             return opened;
         }
@@ -129,6 +131,7 @@ protected:
         device->format.cbSize = 0;
         device->callback = callback;
         device->instance = instance;
+        device->lateWork = (flags & WAVE_LATE_WORK) != 0;
         devices_.Add(device);
         // The thread shares the device: a close that cannot wait for it leaves the rest to it.
         device->thread = std::thread([run = std::move(run), device] {

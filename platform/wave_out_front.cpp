@@ -16,6 +16,7 @@ struct PlaybackDevice : FrontDevice<PcmSink> {
     };
     std::deque<WAVEHDR*> queue; // not yet completely written to the sink
     DWORD headOffset = 0;
+    bool headLate = false;       // WOM_LATE went out for the head of the queue
     std::deque<Written> pending; // written, not yet heard
     std::uint64_t written = 0;   // frames since open or the last reset
     std::uint64_t heard = 0;     // never falls between resets
@@ -43,6 +44,11 @@ struct PlaybackDevice : FrontDevice<PcmSink> {
         const DWORD block = std::max<DWORD>(format.nBlockAlign, 1);
         while (!queue.empty()) {
             WAVEHDR* header = queue.front();
+            if (lateWork && !headLate && callback != nullptr) {
+                // The caller's last word on the data, just before it goes out.
+                headLate = true;
+                callback(handle, WOM_LATE, instance, reinterpret_cast<DWORD_PTR>(header), 0);
+            }
             if (headOffset < header->dwBufferLength) {
                 const DWORD left = header->dwBufferLength - headOffset;
                 const DWORD offer = left >= block ? left / block * block : left;
@@ -58,6 +64,7 @@ struct PlaybackDevice : FrontDevice<PcmSink> {
             }
             queue.pop_front();
             headOffset = 0;
+            headLate = false;
             pending.push_back({header, written});
         }
         return true;
@@ -231,6 +238,8 @@ void WaveOutFront::ForgetAll() {
     ForgetAllDevices([](Device& d) {
         d.stream->Drop();
         d.queue.clear();
+        d.headOffset = 0;
+        d.headLate = false;
         d.pending.clear();
     });
     std::lock_guard lock(lateMutex_);
@@ -341,6 +350,7 @@ MMRESULT WaveOutFront::Reset(HWAVEOUT handle) {
             device->pending.clear();
             device->queue.clear();
             device->headOffset = 0;
+            device->headLate = false;
             device->written = 0;
             device->heard = 0;
         }

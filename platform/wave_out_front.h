@@ -66,8 +66,8 @@ public:
     virtual ~PcmPlayback() = default;
     virtual UINT Count() = 0;
     virtual MMRESULT Caps(int deviceId, WAVEOUTCAPS& caps) = 0;
-    // Opens device `deviceId` for `format`; with `queryOnly` only checks that it would.
-    virtual MMRESULT Open(int deviceId, const WAVEFORMATEX& format, bool queryOnly,
+    // Opens device `deviceId` for `format`; with `mode.queryOnly` only checks that it would.
+    virtual MMRESULT Open(int deviceId, const WAVEFORMATEX& format, PcmOpenMode mode,
                           std::unique_ptr<PcmSink>& sink) = 0;
 };
 

@@ -179,6 +179,7 @@ void TMMWaveOut::BufferLoad(PWaveHdr lpWaveHdr, bool& MoreBuffers) {
 std::int32_t TMMWaveOut::LoadBuffer(TMMBufferHeader* buffer) {
     bool more = false;
     BufferLoad(AsWaveHdr(buffer), more);
+    buffer->LastOfStream = more ? 0 : 1;
     const auto bytes = static_cast<std::int32_t>(buffer->wh.dwBytesRecorded);
     FMoreBuffers.store(more && bytes > 0);
     return bytes;
@@ -237,6 +238,45 @@ void TMMWaveOut::ReleaseBuffers() {
     ReleaseRing();
 }
 
+// ---- late work ----
+
+bool TMMWaveOut::InputCanWorkLate() const {
+    return Input() != nullptr && Input()->CanWorkLate();
+}
+
+void TMMWaveOut::BeginLateWork() {
+    EndLateWork();
+    if (!FOpenedLate) {
+        return;
+    }
+    std::lock_guard lock(FLateLock);
+    for (TMMDSPComponent* stage = Input(); stage != nullptr && stage->CanWorkLate() && FLateRun.size() < 8;
+         stage = stage->Input()) {
+        stage->SetWorkingLate(true);
+        FLateRun.push_back(stage);
+    }
+}
+
+void TMMWaveOut::EndLateWork() {
+    std::lock_guard lock(FLateLock);
+    for (TMMDSPComponent* stage : FLateRun) {
+        stage->SetWorkingLate(false);
+    }
+    FLateRun.clear();
+}
+
+void TMMWaveOut::WorkLate(PWaveHdr lpWaveHdr) {
+    if (lpWaveHdr == nullptr) {
+        return;
+    }
+    const bool last = AsBufferHeader(lpWaveHdr)->LastOfStream != 0;
+    std::lock_guard lock(FLateLock);
+    // In the order a pull would have done the work: the stage farthest upstream first.
+    for (auto stage = FLateRun.rbegin(); stage != FLateRun.rend(); ++stage) {
+        (*stage)->ProcessLate(lpWaveHdr->lpData, lpWaveHdr->dwBufferLength, last);
+    }
+}
+
 // ---- position ----
 
 DWORD TMMWaveOut::DevicePosition() {
@@ -291,6 +331,9 @@ void TMMWaveOut::WaveOutProc(std::uintptr_t handle, UINT msg, DWORD_PTR instance
         return;
     case platform::WOM_DONE:
         break;
+    case platform::WOM_LATE:
+        self->WorkLate(reinterpret_cast<PWaveHdr>(param1));
+        return;
     default:
         return;
     }
@@ -556,8 +599,12 @@ void TMMWaveOut::Open() {
             StartThread();
         }
         platform::HWAVEOUT handle = 0;
+        // Stages that can work late in front of this one: the card need not hold the whole queue's
+        // worth ahead of what is heard, and a change of their settings is heard at once.
+        FOpenedLate = InputCanWorkLate();
+        const DWORD late = FOpenedLate ? platform::WAVE_LATE_WORK : 0;
         Check(FDevices.Open(&handle, FDeviceID, format, &WaveOutProc, reinterpret_cast<DWORD_PTR>(this),
-                            platform::CALLBACK_FUNCTION | mapped),
+                            platform::CALLBACK_FUNCTION | mapped | late),
               "WaveOutOpen:");
         FHandle.store(handle);
         WaitWhile([this] { return !IsOpen(); }, 500, 10);
@@ -603,6 +650,7 @@ void TMMWaveOut::Start() {
         }
         // Nothing may play before the ring is full.
         Check(FDevices.Pause(FHandle.load()), "WaveOutPause:");
+        BeginLateWork();
         TMMCustomWaveOutComponent::Started();
         FMoreBuffers.store(true);
         int queued = 0;
@@ -805,6 +853,7 @@ void TMMWaveOut::Stop() {
         WaitWhile([this] { return FQueued.load() > 0; }, 500, 10);
         // Completions of this stream still waiting to be handled would be taken for the next one's.
         DiscardRoutedCompletions();
+        EndLateWork();
         TMMCustomWaveOutComponent::Stopped();
         // The reset has returned every buffer; a device that sets the done flag a little after it
         // returned the buffer gets a short while for all of them together, then the flag is set
@@ -870,6 +919,7 @@ void TMMWaveOut::Close() {
         } else {
             SetState(wosClosed);
         }
+        EndLateWork();
         TMMCustomWaveOutComponent::Closed();
         if (FCallBackMode == cmThread) {
             StopThread();

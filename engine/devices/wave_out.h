@@ -18,6 +18,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "engine/devices/wave_device_core.h"
 #include "engine/framework/allocator.h"
@@ -187,6 +188,13 @@ private:
     DWORD DevicePosition();
     void ThreadFailed(const std::exception& error);
 
+    // Late work: the stages right in front of this one that can work late do so while it plays
+    // (from the start to the stop), as each buffer goes to the card (WOM_LATE), innermost first.
+    bool InputCanWorkLate() const;
+    void BeginLateWork();
+    void EndLateWork();
+    void WorkLate(PWaveHdr lpWaveHdr);
+
     platform::WaveOutDevices& FDevices;
     bool FLooping = false;
     std::uint16_t FLoopCount = 0;
@@ -215,6 +223,11 @@ private:
     std::atomic<DWORD> FLastDevicePos{0};
     std::atomic<std::int64_t> FWrapCount{0};
     std::atomic<std::int64_t> FWrapSize{0};
+
+    bool FOpenedLate = false; // the device was opened with WAVE_LATE_WORK
+    // The stages working late, outermost first; read where the card is fed, under the lock.
+    std::mutex FLateLock;
+    std::vector<TMMDSPComponent*> FLateRun;
 };
 
 } // namespace tunefold

@@ -3,6 +3,7 @@
 // output), and a device stage drives the life cycle of its whole segment of the chain.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -25,6 +26,7 @@ struct TMMBufferHeader {
     std::int32_t LoopCount;      // requested loop passes, 0 = endless
     std::int32_t LoopsLeft;      // passes remaining; a source decrements it when it wraps
     BOOL32 LoopRestart;          // set by a source that wrapped to the loop start in this buffer
+    BOOL32 LastOfStream;         // set by the output device after a pull: no buffer follows
 };
 using PMMBufferHeader = TMMBufferHeader*;
 
@@ -109,6 +111,21 @@ public:
     // A device stage (wave output, wave input) drives its segment of the chain.
     virtual bool IsSoundComponent() const { return false; }
 
+    // Late work: a stage that changes the sound in place (volume, equalizer) can do so just before
+    // a buffer goes to the sound card instead of when the buffer is filled, which may be a second
+    // and more ahead of what is heard. The output device in front of it asks for that while it
+    // plays; the stage then passes pulled buffers on untouched and does its work in ProcessLate,
+    // buffer by buffer in the order pulled, on whatever thread feeds the card.
+    virtual bool CanWorkLate() const { return false; }
+    void SetWorkingLate(bool on) { FWorkingLate.store(on && CanWorkLate()); }
+    bool WorkingLate() const { return FWorkingLate.load(); }
+    // `last`: the end of the stream, as a pull that returned MoreBuffers false.
+    virtual void ProcessLate(char* data, DWORD bytes, bool last) {
+        (void)data;
+        (void)bytes;
+        (void)last;
+    }
+
     // Which link properties this class publishes: a pure source publishes only "Output", a pure sink
     // only "Input". These stand in for the run-time type information the links consult.
     virtual bool PublishesInput() const { return true; }
@@ -128,6 +145,7 @@ protected:
     int FRealBufferSize = 2048;
     bool FOpened = false;
     bool FStarted = false;
+    std::atomic<bool> FWorkingLate{false};
     std::string FInputProp;
     std::string FOutputProp;
 };

@@ -297,6 +297,8 @@ void TMMEqualizer::SetEnabled(bool value) {
         return;
     }
     FEnabled = value;
+    // The chain may be filtering on another thread right now.
+    std::lock_guard lock(FEngineLock);
     ResetEQ(FEngine);
 }
 
@@ -502,37 +504,53 @@ void TMMEqualizer::Started() {
 }
 
 void TMMEqualizer::Reset() {
-    ResetEQ(FEngine);
+    {
+        std::lock_guard lock(FEngineLock);
+        ResetEQ(FEngine);
+    }
     TMMDSPComponent::Reset();
 }
 
-void TMMEqualizer::Process(PWaveHdr lpWaveHdr, bool endOfStream) {
-    if (lpWaveHdr == nullptr || lpWaveHdr->lpData == nullptr) {
-        return;
+bool TMMEqualizer::Filter(char* data, DWORD bytes, bool endOfStream) {
+    if (data == nullptr) {
+        return false;
     }
-    bool overflow = false;
-    {
-        std::lock_guard lock(FEngineLock);
-        if (FReady && FEngine != nullptr && FEnabled) {
-            overflow =
-                ProcessEQ(FEngine, FChannel, lpWaveHdr->lpData, lpWaveHdr->dwBytesRecorded, endOfStream);
-        }
-    }
-    // Outside the lock: the GUI thread may be waiting for it while this thread waits for the GUI.
-    if (overflow && OnPcmOverflow) {
+    std::lock_guard lock(FEngineLock);
+    return FReady && FEngine != nullptr && FEnabled && ProcessEQ(FEngine, FChannel, data, bytes, endOfStream);
+}
+
+void TMMEqualizer::TellOverflow() {
+    // Outside the engine's lock: the GUI thread may be waiting for it while this thread waits for
+    // the GUI.
+    if (OnPcmOverflow) {
         RunInGUIThread(OnPcmOverflow, this);
     }
 }
 
 void TMMEqualizer::BufferLoad(PWaveHdr lpWaveHdr, bool& MoreBuffers) {
     TMMDSPComponent::BufferLoad(lpWaveHdr, MoreBuffers);
+    if (FLateOverflow.exchange(false)) {
+        TellOverflow();
+    }
     // The input's last buffer also takes out what still waits for a whole block.
-    Process(lpWaveHdr, !MoreBuffers);
+    if (lpWaveHdr != nullptr && !WorkingLate() &&
+        Filter(lpWaveHdr->lpData, lpWaveHdr->dwBytesRecorded, !MoreBuffers)) {
+        TellOverflow();
+    }
 }
 
 void TMMEqualizer::BufferReady(PWaveHdr lpWaveHdr) {
-    Process(lpWaveHdr);
+    if (lpWaveHdr != nullptr && Filter(lpWaveHdr->lpData, lpWaveHdr->dwBytesRecorded, false)) {
+        TellOverflow();
+    }
     TMMDSPComponent::BufferReady(lpWaveHdr);
+}
+
+void TMMEqualizer::ProcessLate(char* data, DWORD bytes, bool last) {
+    // This runs where the sound card is fed, which must not wait for the GUI thread.
+    if (Filter(data, bytes, last)) {
+        FLateOverflow.store(true);
+    }
 }
 
 } // namespace tunefold

@@ -154,6 +154,8 @@ public:
     void Reset() override;
     void BufferLoad(PWaveHdr lpWaveHdr, bool& MoreBuffers) override;
     void BufferReady(PWaveHdr lpWaveHdr) override;
+    bool CanWorkLate() const override { return true; }
+    void ProcessLate(char* data, DWORD bytes, bool last) override;
 
 protected:
     void Notification(TComponent* component, TOperation operation) override;
@@ -167,7 +169,9 @@ private:
     void CreateEngine();
     void FreeEngine();
     void RebuildResponseEngine();
-    void Process(PWaveHdr lpWaveHdr, bool endOfStream = false);
+    // True when the filtered samples overflowed.
+    bool Filter(char* data, DWORD bytes, bool endOfStream);
+    void TellOverflow();
 
     std::atomic<bool> FEnabled{true};
     int FSampleRate = 4000;
@@ -183,6 +187,8 @@ private:
     std::mutex FEngineLock;
     TMMEQEngine* FEngine = nullptr;
     std::atomic<bool> FReady{false};
+    // An overflow found by late work, told on the next pull from the thread that drives the chain.
+    std::atomic<bool> FLateOverflow{false};
     TMMEQEngine* FResponseEngine = nullptr;
 };
 

@@ -59,22 +59,30 @@ void TMMVolume::Closed() {
     TMMDSPComponent::Closed();
 }
 
-void TMMVolume::Process(PWaveHdr lpWaveHdr) {
-    if (!FEnabled || !FReady || lpWaveHdr == nullptr || lpWaveHdr->lpData == nullptr) {
+void TMMVolume::Process(char* data, DWORD bytes) {
+    if (!FEnabled || !FReady || data == nullptr) {
         return;
     }
     // ScaleSamples leaves the data untouched when the gains that apply are unity.
-    ScaleSamples(PWaveFormat(), lpWaveHdr->lpData, lpWaveHdr->dwBytesRecorded, LeftGain(), RightGain());
+    ScaleSamples(PWaveFormat(), data, bytes, LeftGain(), RightGain());
 }
 
 void TMMVolume::BufferLoad(PWaveHdr lpWaveHdr, bool& MoreBuffers) {
     TMMDSPComponent::BufferLoad(lpWaveHdr, MoreBuffers);
-    Process(lpWaveHdr);
+    if (lpWaveHdr != nullptr && !WorkingLate()) {
+        Process(lpWaveHdr->lpData, lpWaveHdr->dwBytesRecorded);
+    }
 }
 
 void TMMVolume::BufferReady(PWaveHdr lpWaveHdr) {
-    Process(lpWaveHdr);
+    if (lpWaveHdr != nullptr) {
+        Process(lpWaveHdr->lpData, lpWaveHdr->dwBytesRecorded);
+    }
     TMMDSPComponent::BufferReady(lpWaveHdr);
+}
+
+void TMMVolume::ProcessLate(char* data, DWORD bytes, bool /*last*/) {
+    Process(data, bytes);
 }
 
 } // namespace tunefold

@@ -32,17 +32,19 @@ public:
     // The gains applied to the left (and mono) and the right samples, Q14.
     std::int32_t LeftGain() const { return FLeftGain.load(std::memory_order_relaxed); }
     std::int32_t RightGain() const { return FRightGain.load(std::memory_order_relaxed); }
-    bool Ready() const { return FReady; }
+    bool Ready() const { return FReady.load(); }
 
     void SetPWaveFormat(const WAVEFORMATEX* format) override;
     void Opened() override;
     void Closed() override;
     void BufferLoad(PWaveHdr lpWaveHdr, bool& MoreBuffers) override;
     void BufferReady(PWaveHdr lpWaveHdr) override;
+    bool CanWorkLate() const override { return true; }
+    void ProcessLate(char* data, DWORD bytes, bool last) override;
 
 private:
     void CalcGains();
-    void Process(PWaveHdr lpWaveHdr);
+    void Process(char* data, DWORD bytes);
 
     std::atomic<bool> FEnabled{true};
     int FVolume = 16384;
@@ -51,7 +53,7 @@ private:
     // chain: a change lands at the next buffer.
     std::atomic<std::int32_t> FLeftGain{16384};
     std::atomic<std::int32_t> FRightGain{16384};
-    bool FReady = false;
+    std::atomic<bool> FReady{false}; // read by a late thread too
 };
 
 } // namespace tunefold

@@ -134,7 +134,7 @@ MMRESULT AlsaCapture::Caps(int deviceId, WAVEINCAPS& caps) {
     return alsa::DeviceList::Instance().Caps(deviceId, SND_PCM_STREAM_CAPTURE, caps);
 }
 
-MMRESULT AlsaCapture::Open(int deviceId, const WAVEFORMATEX& format, bool queryOnly,
+MMRESULT AlsaCapture::Open(int deviceId, const WAVEFORMATEX& format, PcmOpenMode mode,
                            std::unique_ptr<PcmSource>& source) {
     const std::string name = alsa::DeviceList::Instance().PcmName(deviceId);
     if (name.empty()) {
@@ -148,8 +148,8 @@ MMRESULT AlsaCapture::Open(int deviceId, const WAVEFORMATEX& format, bool queryO
         return result;
     }
     alsa::Params params;
-    err = alsa::Configure(raw, format, true, params);
-    if (err < 0 || queryOnly) {
+    err = alsa::Configure(raw, format, true, params, false);
+    if (err < 0 || mode.queryOnly) {
         snd_pcm_close(raw);
         return err < 0 ? (err == -EINVAL ? WAVERR_BADFORMAT : alsa::FromErrno(err)) : MMSYSERR_NOERROR;
     }

@@ -14,7 +14,7 @@ class AlsaCapture : public PcmCapture {
 public:
     UINT Count() override;
     MMRESULT Caps(int deviceId, WAVEINCAPS& caps) override;
-    MMRESULT Open(int deviceId, const WAVEFORMATEX& format, bool queryOnly,
+    MMRESULT Open(int deviceId, const WAVEFORMATEX& format, PcmOpenMode mode,
                   std::unique_ptr<PcmSource>& source) override;
     std::string OpenFailureReason(MMRESULT code) { return failure_.Reason(code); }
 

@@ -203,7 +203,7 @@ MMRESULT AlsaPlayback::Caps(int deviceId, WAVEOUTCAPS& caps) {
     return alsa::DeviceList::Instance().Caps(deviceId, SND_PCM_STREAM_PLAYBACK, caps);
 }
 
-MMRESULT AlsaPlayback::Open(int deviceId, const WAVEFORMATEX& format, bool queryOnly,
+MMRESULT AlsaPlayback::Open(int deviceId, const WAVEFORMATEX& format, PcmOpenMode mode,
                             std::unique_ptr<PcmSink>& sink) {
     const std::string name = PcmName(deviceId);
     if (name.empty()) {
@@ -217,8 +217,8 @@ MMRESULT AlsaPlayback::Open(int deviceId, const WAVEFORMATEX& format, bool query
         return result;
     }
     Params params;
-    err = alsa::Configure(raw, format, false, params);
-    if (err < 0 || queryOnly) {
+    err = alsa::Configure(raw, format, false, params, mode.shortBuffer);
+    if (err < 0 || mode.queryOnly) {
         snd_pcm_close(raw);
         return err < 0 ? (err == -EINVAL ? WAVERR_BADFORMAT : alsa::FromErrno(err)) : MMSYSERR_NOERROR;
     }

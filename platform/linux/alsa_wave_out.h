@@ -15,7 +15,7 @@ class AlsaPlayback : public PcmPlayback {
 public:
     UINT Count() override;
     MMRESULT Caps(int deviceId, WAVEOUTCAPS& caps) override;
-    MMRESULT Open(int deviceId, const WAVEFORMATEX& format, bool queryOnly,
+    MMRESULT Open(int deviceId, const WAVEFORMATEX& format, PcmOpenMode mode,
                   std::unique_ptr<PcmSink>& sink) override;
     // The ALSA name behind a device id ("default" for -1); empty when out of range.
     std::string PcmName(int deviceId);

@@ -171,8 +171,9 @@ public:
     explicit Playback(VirtualSoundCard& card) : card_(card) {}
     UINT Count() override { return card_.GetNumDevs(); }
     MMRESULT Caps(int deviceId, WAVEOUTCAPS& caps) override { return card_.GetDevCaps(deviceId, caps); }
-    MMRESULT Open(int, const WAVEFORMATEX& format, bool queryOnly, std::unique_ptr<PcmSink>& sink) override {
-        if (!queryOnly) {
+    MMRESULT Open(int, const WAVEFORMATEX& format, PcmOpenMode mode,
+                  std::unique_ptr<PcmSink>& sink) override {
+        if (!mode.queryOnly) {
             sink = std::make_unique<Sink>(card_, format);
         }
         return MMSYSERR_NOERROR;

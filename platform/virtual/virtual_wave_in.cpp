@@ -157,9 +157,9 @@ public:
     explicit Capture(VirtualWaveIn& owner) : owner_(owner) {}
     UINT Count() override { return owner_.GetNumDevs(); }
     MMRESULT Caps(int deviceId, WAVEINCAPS& caps) override { return owner_.GetDevCaps(deviceId, caps); }
-    MMRESULT Open(int deviceId, const WAVEFORMATEX& format, bool queryOnly,
+    MMRESULT Open(int deviceId, const WAVEFORMATEX& format, PcmOpenMode mode,
                   std::unique_ptr<PcmSource>& source) override {
-        if (!queryOnly) {
+        if (!mode.queryOnly) {
             VirtualSignal signal;
             std::uint64_t holdLimit = 0;
             {

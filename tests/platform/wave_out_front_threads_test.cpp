@@ -91,12 +91,12 @@ public:
         caps.szPname = "Scripted";
         return MMSYSERR_NOERROR;
     }
-    MMRESULT Open(int deviceId, const WAVEFORMATEX&, bool queryOnly,
+    MMRESULT Open(int deviceId, const WAVEFORMATEX&, PcmOpenMode mode,
                   std::unique_ptr<PcmSink>& sink) override {
         if (deviceId > 0) {
             return MMSYSERR_BADDEVICEID;
         }
-        if (!queryOnly) {
+        if (!mode.queryOnly) {
             sink = std::make_unique<ScriptedSink>(script);
         }
         return MMSYSERR_NOERROR;
