@@ -36,7 +36,7 @@ constexpr DWORD CALLBACK_FUNCTION = 0x00030000;
 constexpr DWORD WAVE_FORMAT_QUERY = 0x0001;
 constexpr DWORD WAVE_MAPPED = 0x0004;
 // Ours: the caller finishes its buffers late (WOM_LATE); the card keeps only a short buffer
-// (about 80 ms) ahead of what is heard, so that what the caller changes is soon heard.
+// (about 60 ms) ahead of what is heard, so that what the caller changes is soon heard.
 constexpr DWORD WAVE_LATE_WORK = 0x00100000;
 
 // How a backend is asked to open a stream.

@@ -69,8 +69,8 @@ int Configure(snd_pcm_t* pcm, const WAVEFORMATEX& format, bool capture, Params& 
         (err = snd_pcm_hw_params_set_rate(pcm, hw, format.nSamplesPerSec, 0)) < 0) {
         return -EINVAL;
     }
-    unsigned bufferUs = shortBuffer ? 80000 : 500000;
-    unsigned periodUs = shortBuffer ? 20000 : 40000;
+    unsigned bufferUs = shortBuffer ? 60000 : 500000;
+    unsigned periodUs = shortBuffer ? 15000 : 40000;
     snd_pcm_hw_params_set_buffer_time_near(pcm, hw, &bufferUs, nullptr);
     snd_pcm_hw_params_set_period_time_near(pcm, hw, &periodUs, nullptr);
     if ((err = snd_pcm_hw_params(pcm, hw)) < 0) {

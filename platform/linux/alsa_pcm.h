@@ -27,7 +27,7 @@ struct Params {
 
 // Sets the hardware and software parameters for `format`; a negative errno when the PCM refuses.
 // A capture PCM is set up to be read a period at a time, and is started by the caller.
-// `shortBuffer`: about 80 ms of buffer instead of half a second, for a player that works late.
+// `shortBuffer`: about 60 ms of buffer instead of half a second, for a player that works late.
 int Configure(snd_pcm_t* pcm, const WAVEFORMATEX& format, bool capture, Params& out, bool shortBuffer);
 
 // The PCMs ALSA lists for playback, in its order: devices 0..n-1 of both directions; -1 is

@@ -3,10 +3,14 @@
 // order once heard (flag first), and survive a device closed from inside its own notifications.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/wave_header.h"
@@ -279,6 +283,88 @@ TEST(WaveOutFront, ASinkThatPlayedEverythingIsNeitherHeldNorDropped) {
         EXPECT_EQ(backend.script.pauses, 1);
         EXPECT_EQ(backend.script.drops, 1);
     }
+    ASSERT_EQ(front.Close(h), MMSYSERR_NOERROR);
+}
+
+// A device opened for late work tells the caller of each header just before its first byte goes to
+// the sink, once per write, from whichever thread feeds the sink; what the caller changes then is
+// what the sink gets. Without the flag nothing is told.
+struct LateLog {
+    Script* script = nullptr;
+    std::vector<std::pair<char, std::size_t>> told; // the header's first byte, sink bytes taken then
+};
+
+void ChangeLate(std::uintptr_t, UINT msg, DWORD_PTR instance, DWORD_PTR param1, DWORD_PTR) {
+    if (msg != WOM_LATE) {
+        return;
+    }
+    auto* log = reinterpret_cast<LateLog*>(instance);
+    auto* header = reinterpret_cast<WAVEHDR*>(param1);
+    std::size_t taken = 0;
+    {
+        std::lock_guard lock(log->script->mutex);
+        taken = log->script->bytes.size();
+    }
+    log->told.emplace_back(header->lpData[0], taken);
+    for (DWORD i = 0; i < header->dwBufferLength; ++i) {
+        header->lpData[i] = static_cast<char>(header->lpData[i] - 'a' + 'A');
+    }
+}
+
+TEST(WaveOutFront, LateWorkIsAskedForOncePerWriteJustBeforeTheFirstByte) {
+    ScriptedPlayback backend;
+    WaveOutFront front(backend, 0x10);
+    LateLog late;
+    late.script = &backend.script;
+    const WAVEFORMATEX f = Stereo16();
+    HWAVEOUT h = 0;
+    ASSERT_EQ(front.Open(&h, 0, &f, &ChangeLate, reinterpret_cast<DWORD_PTR>(&late),
+                         CALLBACK_FUNCTION | WAVE_LATE_WORK),
+              MMSYSERR_NOERROR);
+    Buffer a(40, 'a'), b(40, 'b'), c(40, 'c');
+    for (Buffer* x : {&a, &b, &c}) {
+        ASSERT_EQ(front.PrepareHeader(h, &x->header), MMSYSERR_NOERROR);
+    }
+    backend.script.Set(15, 0); // a whole, half of b
+    for (Buffer* x : {&a, &b, &c}) {
+        ASSERT_EQ(front.Write(h, &x->header), MMSYSERR_NOERROR);
+    }
+    backend.script.Set(100, 30); // the device thread writes the rest as it hears
+    ASSERT_EQ(front.Pause(h), MMSYSERR_NOERROR);
+    ASSERT_EQ(front.Restart(h), MMSYSERR_NOERROR);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (front.QueuedCount() > 0 && std::chrono::steady_clock::now() < deadline) {
+        backend.script.Set(100, 30);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_EQ(front.Reset(h), MMSYSERR_NOERROR);
+    {
+        std::lock_guard lock(backend.script.mutex);
+        EXPECT_EQ(std::string(backend.script.bytes.begin(), backend.script.bytes.end()),
+                  std::string(40, 'A') + std::string(40, 'B') + std::string(40, 'C'));
+    }
+    // b was told once though it went out in two writes; each was told before any byte of it.
+    ASSERT_EQ(late.told.size(), 3u);
+    EXPECT_EQ(late.told[0], std::make_pair('a', std::size_t{0}));
+    EXPECT_EQ(late.told[1], std::make_pair('b', std::size_t{40}));
+    EXPECT_EQ(late.told[2], std::make_pair('c', std::size_t{80}));
+
+    // Written again after the reset, a header is told again.
+    std::fill(a.data.begin(), a.data.end(), 'a');
+    ASSERT_EQ(front.Write(h, &a.header), MMSYSERR_NOERROR);
+    EXPECT_EQ(late.told.size(), 4u);
+    ASSERT_EQ(front.Reset(h), MMSYSERR_NOERROR);
+    ASSERT_EQ(front.Close(h), MMSYSERR_NOERROR);
+
+    // Opened without the flag: the data goes out as written.
+    LateLog none;
+    none.script = &backend.script;
+    ASSERT_EQ(front.Open(&h, 0, &f, &ChangeLate, reinterpret_cast<DWORD_PTR>(&none), CALLBACK_FUNCTION),
+              MMSYSERR_NOERROR);
+    std::fill(c.data.begin(), c.data.end(), 'c');
+    ASSERT_EQ(front.Write(h, &c.header), MMSYSERR_NOERROR);
+    ASSERT_EQ(front.Reset(h), MMSYSERR_NOERROR);
+    EXPECT_TRUE(none.told.empty());
     ASSERT_EQ(front.Close(h), MMSYSERR_NOERROR);
 }
 
