@@ -16,6 +16,8 @@ namespace {
 constexpr char kFilterClass[] = "TMMEQFilter";
 constexpr char kMagic[4] = {'E', 'Q', 'U', '\0'};
 constexpr std::size_t kMaxClassName = 63;
+// Posted to the equalizer's own window when late work found an overflow.
+constexpr UINT kLateOverflow = platform::WM_USER + 1;
 
 void LoadFilter(TMMObject& object, TStream& stream) {
     auto& f = static_cast<TMMEQFilter&>(object);
@@ -287,6 +289,7 @@ TMMEqualizer::TMMEqualizer(TComponent* owner) : TMMDSPComponent(owner), FFilters
 
 TMMEqualizer::~TMMEqualizer() {
     Destroying();
+    FLateNotice.reset();
     SetSpectrum(nullptr);
     FReady = false;
     FreeEngine();
@@ -480,6 +483,15 @@ void TMMEqualizer::SetPWaveFormat(const WAVEFORMATEX* format) {
 }
 
 void TMMEqualizer::Opened() {
+    if (FLateNotice == nullptr) {
+        FLateNotice = std::make_unique<platform::MessageWindow>([this](UINT, WPARAM, LPARAM) {
+            FLateOverflowPosted.store(false);
+            if (OnPcmOverflow) {
+                OnPcmOverflow(this);
+            }
+            return LRESULT{0};
+        });
+    }
     if (FEngine == nullptr && IsValidPCMFormat(PWaveFormat())) {
         CreateEngine();
         SetEQWindow(FEngine, FWindow);
@@ -529,9 +541,6 @@ void TMMEqualizer::TellOverflow() {
 
 void TMMEqualizer::BufferLoad(PWaveHdr lpWaveHdr, bool& MoreBuffers) {
     TMMDSPComponent::BufferLoad(lpWaveHdr, MoreBuffers);
-    if (FLateOverflow.exchange(false)) {
-        TellOverflow();
-    }
     // The input's last buffer also takes out what still waits for a whole block.
     if (lpWaveHdr != nullptr && !WorkingLate() &&
         Filter(lpWaveHdr->lpData, lpWaveHdr->dwBytesRecorded, !MoreBuffers)) {
@@ -548,8 +557,10 @@ void TMMEqualizer::BufferReady(PWaveHdr lpWaveHdr) {
 
 void TMMEqualizer::ProcessLate(char* data, DWORD bytes, bool last) {
     // This runs where the sound card is fed, which must not wait for the GUI thread.
-    if (Filter(data, bytes, last)) {
-        FLateOverflow.store(true);
+    if (Filter(data, bytes, last) && FLateNotice != nullptr && !FLateOverflowPosted.exchange(true)) {
+        if (!FLateNotice->Post(kLateOverflow)) {
+            FLateOverflowPosted.store(false);
+        }
     }
 }
 

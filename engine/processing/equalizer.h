@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -13,6 +14,7 @@
 #include "engine/framework/object_list.h"
 #include "engine/processing/eq_engine.h"
 #include "engine/processing/fft.h"
+#include "platform/message_loop.h"
 
 namespace tunefold {
 
@@ -187,8 +189,10 @@ private:
     std::mutex FEngineLock;
     TMMEQEngine* FEngine = nullptr;
     std::atomic<bool> FReady{false};
-    // An overflow found by late work, told on the next pull from the thread that drives the chain.
-    std::atomic<bool> FLateOverflow{false};
+    // An overflow found by late work is posted to the GUI thread (late work must not wait for it),
+    // once until it has been told.
+    std::unique_ptr<platform::MessageWindow> FLateNotice;
+    std::atomic<bool> FLateOverflowPosted{false};
     TMMEQEngine* FResponseEngine = nullptr;
 };
 

@@ -118,5 +118,22 @@ TEST_F(WaveOutLateTest, TheEqualizerSoundsTheSameLateAsWhenFilledToTheLastBlock)
     EXPECT_NE(late, Pattern());
 }
 
+TEST_F(WaveOutLateTest, AnOverflowFoundLateIsToldOnTheGuiThread) {
+    TMMEqualizer eq;
+    eq.Filters().AddFilter(0, 22050, 20);
+    int told = 0;
+    bool onGui = true;
+    eq.OnPcmOverflow = [&](TObject*) {
+        ++told;
+        onGui = onGui && platform::MessageLoop::Gui().IsGUIThread();
+    };
+    StartPaused({&eq});
+    ASSERT_TRUE(eq.WorkingLate());
+    PlayAll();
+    EXPECT_TRUE(test::PumpUntil([&] { return told > 0; }));
+    EXPECT_TRUE(onGui);
+    wo->Stop();
+}
+
 } // namespace
 } // namespace tunefold
