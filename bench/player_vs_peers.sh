@@ -6,8 +6,9 @@
 # resident memory. Qmmp and Audacious are yardsticks only; the script installs them when missing.
 #
 # Targets for Tunefold: CPU <= 7 ms per second of playback and <= 0.5x the lower of the two peers;
-# peak RSS <= 48 MB; time to the first window <= 0.5x Qmmp's. Then each player once more with nothing
-# to play, for its CPU while idle.
+# peak RSS <= 48 MB; time to the first window <= 0.5x Qmmp's. Then the floor without a window (our
+# chain in tunefold-render, and mpg123), and each player once more with nothing to play, for its CPU
+# while idle.
 #
 # Usage: bench/player_vs_peers.sh BUILD_DIR [SECONDS]
 set -euo pipefail
@@ -17,7 +18,7 @@ warmup=5
 
 need=()
 for tool in Xvfb:xvfb xdotool:xdotool pulseaudio:pulseaudio pactl:pulseaudio-utils qmmp:qmmp \
-    audacious:audacious sox:sox lame:lame; do
+    audacious:audacious sox:sox lame:lame mpg123:mpg123; do
     command -v "${tool%%:*}" >/dev/null || need+=("${tool#*:}")
 done
 if [ ${#need[@]} -gt 0 ]; then
@@ -122,6 +123,36 @@ results+=("$(measure audacious audacious -p "$mp3")") || true
 printf '%-10s %16s %16s %14s %8s\n' player "first window ms" "CPU ms/s played" "peak RSS MB" streams
 for line in "${results[@]}"; do
     [ -n "$line" ] && printf '%-10s %16s %16s %14s %8s\n' $line
+done
+
+# The floor under every player: decoding and the sound server's client without any window, the
+# same file through the same ALSA default. Our chain (volume, equalizer, output) in tunefold-render,
+# and mpg123, a decoder that only decodes and writes.
+# headless NAME COMMAND... : prints "name cpu-ms-per-s"
+headless() {
+    local name=$1; shift
+    local pid c0 c1
+    "$@" >"$work/$name.log" 2>&1 &
+    pid=$!
+    sleep "$warmup"
+    kill -0 "$pid" 2>/dev/null || { echo "$name ended early: $(tail -3 "$work/$name.log")" >&2; return 1; }
+    c0=$(cpu_ticks "$pid")
+    sleep "$seconds"
+    c1=$(cpu_ticks "$pid")
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+    awk -v n="$name" -v c="$((c1 - c0))" -v k="$clk" -v s="$seconds" 'BEGIN {printf "%s %.2f\n", n, c * 1000 / k / s}'
+}
+floor=()
+render=""
+for candidate in "$build/tools/tunefold-render" "$build/tunefold-render"; do
+    [ -x "$candidate" ] && render=$candidate && break
+done
+[ -n "$render" ] && { floor+=("$(headless tunefold-render "$render" "$mp3")") || true; }
+command -v mpg123 >/dev/null && { floor+=("$(headless mpg123 mpg123 -q -o alsa "$mp3")") || true; }
+printf '%-16s %16s\n' "no window" "CPU ms/s played"
+for line in "${floor[@]}"; do
+    [ -n "$line" ] && printf '%-16s %16s\n' $line
 done
 
 # The same players open with nothing to play: what a player costs while it only sits on the desktop.
