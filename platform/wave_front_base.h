@@ -131,7 +131,7 @@ protected:
         device->format.cbSize = 0;
         device->callback = callback;
         device->instance = instance;
-        device->lateWork = (flags & WAVE_LATE_WORK) != 0;
+        device->lateWork = mode.shortBuffer;
         devices_.Add(device);
         // The thread shares the device: a close that cannot wait for it leaves the rest to it.
         device->thread = std::thread([run = std::move(run), device] {

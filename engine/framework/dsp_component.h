@@ -117,7 +117,7 @@ public:
     // plays; the stage then passes pulled buffers on untouched and does its work in ProcessLate,
     // buffer by buffer in the order pulled, on whatever thread feeds the card.
     virtual bool CanWorkLate() const { return false; }
-    void SetWorkingLate(bool on) { FWorkingLate.store(on && CanWorkLate()); }
+    void SetWorkingLate(bool on) { FWorkingLate.store(on); }
     bool WorkingLate() const { return FWorkingLate.load(); }
     // `last`: the end of the stream, as a pull that returned MoreBuffers false.
     virtual void ProcessLate(char* data, DWORD bytes, bool last) {
